@@ -1,0 +1,40 @@
+# Trackmarshal build front end.
+#   make            build everything (program, simulator, tests, benchmarks)
+#   make test       build, then run every test (ctest)
+#   make demo       build, then run tmx against the bundled simulated LFS server
+#   make bench      build, then run the benchmarks
+#   make wincheck   compile the Windows side of the OS layer with MinGW (if installed)
+#   SAN=address     address + undefined behaviour sanitizer build (own build folder)
+#   SAN=thread      thread sanitizer build (own build folder)
+
+SAN ?=
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+BUILD_DIR ?= build$(if $(SAN),-$(SAN),)
+CMAKE_FLAGS ?=
+
+.PHONY: all build configure test demo bench wincheck clean
+
+all: build
+
+$(BUILD_DIR)/CMakeCache.txt:
+	cmake -S . -B $(BUILD_DIR) -DTMX_SANITIZE=$(SAN) $(CMAKE_FLAGS)
+
+configure: $(BUILD_DIR)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	sh tools/demo.sh $(BUILD_DIR)
+
+bench: build
+	$(BUILD_DIR)/tmx_bench --benchmark_min_time=0.5
+
+wincheck:
+	sh tools/wincheck.sh
+
+clean:
+	rm -rf build build-address build-thread demo-run

@@ -1,0 +1,309 @@
+#include "controller/tmx_main.h"
+
+#include <cstdlib>
+
+#include "data/config_reader.h"
+#include "data/languages.h"
+#include "master/master_control.h"
+#include "master/version.h"
+
+namespace tmx {
+
+using namespace insim;
+
+TMX_MAIN::TMX_MAIN(Console& console, platform::Clock& clock) : console_(console), clock_(clock) {}
+
+TMX_MAIN::~TMX_MAIN() {
+    console_.out("\nServer %d: Destruction started", slot);
+    console_.out("\nclosing insim");
+    if (link) link->Close();
+}
+
+void TMX_MAIN::sendTiny(std::uint8_t subType) {
+    IS_TINY tiny;
+    tiny.ReqI = 1;
+    tiny.SubT = subType;
+    RawPacket raw = encode(tiny);
+    link->SendRaw(raw.data(), static_cast<int>(raw.size));
+}
+
+void TMX_MAIN::Run() {
+    eventVersion = 1;
+    minimumSkill = data::decimalValue(minimumSkillText.c_str());
+    console_.out("\nTMX: Server started");
+    if (master) serverLanguage = master->languages.language(0);
+
+    if (Connect() == -1) {
+        console_.out("\ncan't connect LFS\nTerminating");
+        activity = ACT_STOPPED;
+        return;
+    }
+
+    std::srand(static_cast<unsigned>(clock_.now()));
+    console_.out("\n     Init completed.  Controller %d started.", slot);
+    if (cityGame == 0) {
+        console_.out("\n     Started TMX-Mode");
+        startPhase = SP_NONE;
+    } else {
+        console_.out("\n     Started CityrunMode");
+        raceState = RS_CITY;
+        previousRaceState = RS_CITY;
+    }
+
+    if (debugOn()) console_.out("\n\nDEBUG server %d listening:", slot);
+    runRequest = RUN_RUNNING;
+    // A kill-all posted while the handshake ran must not be overwritten.
+    std::int32_t created = ACT_CREATED;
+    activity.compare_exchange_strong(created, ACT_ACTIVE);
+
+    while (Pass()) {
+    }
+}
+
+bool TMX_MAIN::Pass() {
+    if (runRequest.load() != RUN_RUNNING) {
+        stopByRequest();
+        return false;
+    }
+    if (activity.load() == ACT_KILL) {
+        kill();
+        return false;
+    }
+
+    if (link->Poll() == -1) {
+        console_.out("\nLost connection to LFS  -  trying to reconnect   ");
+        link->Close();
+        if (Connect() == -1) {
+            console_.out("-failed\nTerminating....");
+            // The error is posted before the thread reports itself stopped, so
+            // the master never mistakes this server for one that simply died.
+            runRequest = RUN_ERROR;
+            ClearAll();
+            console_.out("\nServer %d: All connections cleared", slot);
+            activity = ACT_STOPPED;
+            return false;
+        }
+        console_.out("-success");
+        runRequest = RUN_RUNNING;
+        link->Poll();
+    }
+
+    if (link->GetState() == LINK_PACKET_READY) {
+        const std::uint8_t type = link->PacketType();
+        const bool chatty = debugOn() && type != ISP_MCI;
+        if (chatty) console_.out("(%d)\nDEBUG: got packet -> ", link->PacketLength());
+        Dispatch(type);
+        if (chatty) {
+            console_.out("\nDEBUG: DataBase = Idx: %d, Cn: %d, Pl: %d", usedEntries, connections,
+                         players);
+            if (runRequest.load() == RUN_RUNNING)
+                console_.out("\n\nDEBUG server %d listening:", slot);
+        }
+    } else if (debugOn() && activity.load() == ACT_IDLE) {
+        console_.out(".");
+    }
+
+    if (raceState != previousRaceState) {
+        if (debugOn()) {
+            console_.out("\nDEBUG: Racestate has changed to %d", raceState);
+            console_.out("\n\nDEBUG server %d listening:", slot);
+        }
+        previousRaceState = raceState;
+    }
+    return true;
+}
+
+void TMX_MAIN::stopByRequest() {
+    const std::int32_t request = runRequest.load();
+    if (request == RUN_ERROR) console_.out("\n\nTMX: ...is closing. An error occured");
+    if (request == RUN_STOP) console_.out("\n\nServer %d: TMX is killed by admin", slot);
+    link->Close();
+    console_.out("\nServer %d: Insim disconnected", slot);
+    ClearAll();
+    console_.out("\nServer %d: All connections cleared", slot);
+    // Reported last: once the master sees 0 it may write the database, so
+    // the players saved while clearing the table must already be in it.
+    activity = ACT_STOPPED;
+}
+
+void TMX_MAIN::kill() {
+    link->SendMessage("^1TMX is killed by admin");
+    clock_.sleepMs(1000);
+    console_.out("\n\nServer %d: TMX is killed by admin", slot);
+    runRequest = RUN_STOP;
+    ClearAll();
+    console_.out("\nServer %d: All connections cleared", slot);
+    link->Close();
+    console_.out("\nServer %d: Insim disconnected\n\n", slot);
+    activity = ACT_STOPPED;
+}
+
+void TMX_MAIN::ClearAll() {
+    // The connection and player table arrives with the table handlers; an
+    // empty table has nothing to remove.
+    usedEntries = 0;
+    connections = 0;
+    players = 0;
+}
+
+bool TMX_MAIN::awaitPacket(std::uint8_t type, int& tries, const char* failure) {
+    for (;;) {
+        if (tries >= kHandshakeTries || link->Poll() == -1) {
+            if (debugOn()) console_.out("%s", failure);
+            return false;
+        }
+        ++tries;
+        if (link->GetState() != LINK_PACKET_READY) {
+            if (debugOn()) console_.out(".");
+            continue;
+        }
+        const std::uint8_t got = link->PacketType();
+        if (got == type) return true;
+        Dispatch(got);
+        if (debugOn()) console_.out("X");
+    }
+}
+
+bool TMX_MAIN::awaitListReply(std::uint8_t type, const char* gotText, const char* failure) {
+    int emptyPolls = 0;
+    for (;;) {
+        if (link->Poll() == -1 || link->GetState() != LINK_PACKET_READY) {
+            if (++emptyPolls > kListReplyPolls) {
+                if (debugOn()) console_.out("%s", failure);
+                return false;
+            }
+            continue;
+        }
+        const std::uint8_t got = link->PacketType();
+        Dispatch(got);
+        if (got == type) {
+            if (debugOn()) console_.out("%s", gotText);
+            return true;
+        }
+        if (debugOn()) console_.out("x");
+    }
+}
+
+int TMX_MAIN::Connect() {
+    runRequest = RUN_CONNECTING;
+    if (link->Connect(host.c_str(), data::decimalValue(port.c_str()), adminPassword.c_str()) == -1) {
+        console_.out("Can't connect LFS\nTerminating....\n");
+        return -1;
+    }
+
+    const bool debug = debugOn();
+    int tries = 0;
+    if (debug) console_.out("\nDEBUG: request IS_VER -> waiting -> ");
+    if (!awaitPacket(ISP_VER, tries, "no IS_VER!\nTerminating....\n")) return -1;
+    if (debug) console_.out("got ");
+    if (onVersion() == -1) {
+        console_.out("\nwrong insimversion. need version %d\nTerminating....\n", kInsimVersion);
+        return -1;
+    }
+    if (debug) console_.out(" -> ok \n");
+
+    if (debug) console_.out("\nDEBUG: request IS_STA -> waiting -> ");
+    sendTiny(TINY_SST);
+    if (!awaitPacket(ISP_STA, tries, "no IS_STA!\nTerminating....\n")) return -1;
+    if (debug) console_.out("got ");
+    if (onState() == -1) return -1;
+    if (debug) console_.out(" -> ok \n");
+
+    if (debug) console_.out("\n\nDEBUG: Sent TINY_NCN  (request all connections)");
+    sendTiny(TINY_NCN);
+    connections = 0;
+    for (int received = 0; received < expectedConnections;) {
+        if (debug) console_.out("\nDEBUG: Waiting for NCN  -> ");
+        if (!awaitListReply(ISP_NCN, " got a IS_NCN", "no IS_NCN!\nTerminating....\n")) return -1;
+        ++received;
+        if (debug) console_.out("   (%d from %d connects)", received, expectedConnections);
+    }
+
+    if (debug) {
+        if (expectedPlayers > 0)
+            console_.out("\n\nDEBUG: Sent TINY_NPL  (request all players)");
+        else
+            console_.out("\n\nDEBUG: no players to request.");
+    }
+    sendTiny(TINY_NPL);
+    players = 0;
+    for (int received = 0; received < expectedPlayers;) {
+        if (debug) console_.out("\nDEBUG: Waiting for NPL  ");
+        if (!awaitListReply(ISP_NPL, " got a IS_NPL", "no IS_NPL!\nTerminating....\n")) return -1;
+        ++received;
+        if (debug) console_.out("   (%d from %d connects)", received, expectedPlayers);
+    }
+
+    greet();
+
+    raceState = RS_NONE;
+    if (debug) console_.out("\nDEBUG: request IS_STA");
+    sendTiny(TINY_SST);
+    if (debug) console_.out("\nDEBUG: request IS_RST");
+    sendTiny(TINY_RST);
+    resyncFlag = 1;
+    return 0;
+}
+
+void TMX_MAIN::greet() {
+    link->SendPrivate("^7TMX is online - Init completed", 0, 0);
+    link->SendMessage(" ");
+    link->SendLongMessage("^7The LFS-Trackmarshal  (^1TMX^7) is controlling this server!");
+    link->SendLongMessage(kBannerLine);
+    link->SendMessage(" ");
+    link->SendMessage("^3enter #lang to find your language");
+    link->SendMessage("^7enter #help for commands");
+    link->SendMessage("^7enter #info for sessioninfos");
+    link->SendMessage("^7enter #chatlevel to reduce textoutput");
+    link->SendMessage("^7(Don't switch off insimbuttons [see manual])");
+}
+
+int TMX_MAIN::Dispatch(std::uint8_t type) {
+    switch (type) {
+        case ISP_VER:
+            onVersion();
+            return 0;
+        case ISP_STA:
+            onState();
+            return 0;
+        default:
+            break;
+    }
+    link->TakePacket();
+    if (!debugOn()) return 0;
+    if (type < ISP_VER || type > ISP_BTT) {
+        console_.out("\ngot an unknown packet!");
+    } else if (const char* name = discardedPacketName(type)) {
+        console_.out("%s", name);
+    }
+    return 0;
+}
+
+int TMX_MAIN::onVersion() {
+    RawPacket raw;
+    link->TakePacket(raw);
+    // A reply too short to carry the version cannot prove version 4.
+    if (!decode(raw.data(), raw.size, lastVersion)) return -1;
+    if (debugOn()) console_.out("IS_VER");
+    if (lastVersion.InSimVer != kInsimVersion) {
+        runRequest = RUN_STOP;
+        return -1;
+    }
+    return 0;
+}
+
+int TMX_MAIN::onState() {
+    RawPacket raw;
+    link->TakePacket(raw);
+    IS_STA sta;
+    if (!decode(raw.data(), raw.size, sta)) return 0;  // too short to act on
+    lastState = sta;
+    if (debugOn()) console_.out("IS_STA");
+    expectedPlayers = sta.NumP;
+    expectedConnections = sta.NumConns;
+    multiplayerEnded = 0;
+    currentTrack = sta.Track;
+    return 0;
+}
+
+}  // namespace tmx

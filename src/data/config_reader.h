@@ -1,0 +1,60 @@
+// Reading the two configuration file formats: the byte-by-byte line reader and
+// the configuration line splitter with its quoting and token rules.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/fixed_string.h"
+#include "platform/files.h"
+
+namespace tmx::data {
+
+constexpr std::size_t kConfigLineMax = 255;  // characters a line keeps
+
+using ConfigLine = FixedString<kConfigLineMax + 1>;
+
+// Reads one line at a time from an open file: CR ends a line, LF is dropped
+// wherever it stands, NUL ends a line, the end of the file ends the line read
+// so far. Tabs become spaces and the first "//" cuts the line. Characters
+// beyond 255 are dropped (the line is cut, never overrun).
+class ConfigLineReader {
+public:
+    explicit ConfigLineReader(platform::File& file) : file_(file) {}
+    // False when the file is exhausted and nothing was read for this line.
+    bool next(ConfigLine& line);
+
+private:
+    int nextByte();
+    platform::File& file_;
+    std::array<std::uint8_t, 4096> chunk_{};
+    int chunkLen_ = 0;
+    int chunkPos_ = 0;
+    bool eof_ = false;
+};
+
+// Tokens of one configuration line. Buffers hold 256 characters; a token
+// "reaches its maximum" at maxLength characters.
+template <std::size_t MaxTokens>
+struct ConfigTokens {
+    int count = 0;
+    std::array<FixedString<256>, MaxTokens> token;
+};
+
+// Splits a line into at most maxTokens tokens of fewer than maxLength
+// characters. Returns the token count, -1 when an argument is missing.
+int splitConfigLine(const char* line, FixedString<256>* tokens, std::size_t maxTokens,
+                    std::size_t maxLength);
+
+template <std::size_t MaxTokens>
+int splitConfigLine(const char* line, ConfigTokens<MaxTokens>& out, std::size_t maxLength) {
+    out.count = splitConfigLine(line, out.token.data(), MaxTokens, maxLength);
+    return out.count;
+}
+
+// Decimal value of a text: leading blanks skipped, an optional sign, then
+// digits up to the first other character; no digits gives 0. Values beyond the
+// 32-bit range saturate.
+std::int32_t decimalValue(const char* text);
+
+}  // namespace tmx::data

@@ -1,0 +1,100 @@
+// The InSim link of one server controller: TCP connection, receive buffer and
+// packet framing, keep-alive answers, multiplayer detection, raw sends and the
+// chat senders. Used only by its controller's thread; the master touches only
+// the debug flag.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/console.h"
+#include "insim/packets.h"
+#include "insim/socket_buffer.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+
+namespace tmx::insim {
+
+// Link states.
+enum LinkState : std::int32_t {
+    LINK_NOT_CONNECTED = 0,
+    LINK_CONNECTING = 1,
+    LINK_CONNECTED = 2,
+    LINK_PACKET_READY = 6,
+    LINK_EXCEPTION = 7,
+    LINK_OVERFLOW = 8,   // receive buffer overflow or unprocessable data
+    LINK_CLOSED = 9,     // the server closed the connection (or the socket failed)
+};
+
+// Last-error values.
+enum LinkError : std::int32_t {
+    LINKERR_NONE = 0,
+    LINKERR_SEND = 1,
+    LINKERR_RECEIVE = 3,   // also: connect requested while connected
+    LINKERR_CONNECT = 4,
+    LINKERR_INIT = 5,      // init packets failed, or the server closed the connection
+};
+
+class cl_InsimHandling {
+public:
+    explicit cl_InsimHandling(Console& console = standardConsole(),
+                              platform::Clock& clock = platform::systemClock());
+    virtual ~cl_InsimHandling();
+    cl_InsimHandling(const cl_InsimHandling&) = delete;
+    cl_InsimHandling& operator=(const cl_InsimHandling&) = delete;
+
+    int Connect(const char* host, int port, const char* adminPassword);
+    int Close();
+    int Poll();
+    int GetState() const { return linkState_; }
+    int LastError() const { return lastError_; }
+
+    // Type byte of the ready packet (0 when none); clears the last error.
+    std::uint8_t PacketType();
+    // Bytes of the ready packet (valid until the next Poll after TakePacket).
+    const std::uint8_t* PacketData() const { return packet_.data(); }
+    int PacketLength() const { return packet_.length(); }
+    // Consumes the ready packet, copying it to destination if one is given.
+    int TakePacket();
+    int TakePacket(RawPacket& destination);
+
+    int SendRaw(const void* bytes, int length);
+    int SendMessage(const char* text);
+    int SendLongMessage(const char* text);
+    int SendPrivate(const char* text, std::uint8_t ucid, std::uint8_t plid);
+
+    // 1 when the server is in a multiplayer game and not in a replay.
+    std::uint8_t Multiplayer() const { return multiplayer_; }
+
+    // The master switches this; 1 = the link prints its own debug lines.
+    std::atomic<std::uint8_t> debug{1};
+
+    // How long one receive step waits for data (1 second; tests shorten it).
+    int receiveWaitMs = 1000;
+
+    const cl_SocketBuffer& lastSent() const { return send_; }
+    platform::Clock& clock() { return clock_; }
+    Console& console() { return console_; }
+
+private:
+    void receiveStep();
+    void sendKeepAliveAnswer();
+    bool debugOn() const;
+    // Undoes a connect attempt: socket closed, socket layer stopped, state 0.
+    void abandonConnect(std::int32_t error);
+    // Drops every unframed byte after data that cannot be framed (state 8).
+    void discardUnprocessable();
+
+    Console& console_;
+    platform::Clock& clock_;
+    cl_SocketBuffer packet_;
+    cl_SocketBuffer receive_;
+    cl_SocketBuffer send_;
+    std::int32_t linkState_ = LINK_NOT_CONNECTED;
+    std::int32_t lastError_ = LINKERR_NONE;
+    std::uint8_t multiplayer_ = 1;
+    platform::TcpSocket socket_;
+    bool socketsStarted_ = false;
+};
+
+}  // namespace tmx::insim

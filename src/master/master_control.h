@@ -1,0 +1,117 @@
+// The master control program: loads what the servers share, starts one
+// controller thread per configured slot, supervises them through the control
+// fields, writes the database when every server is idle, and ends the run.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "common/console.h"
+#include "controller/tmx_main.h"
+#include "data/general_config.h"
+#include "data/languages.h"
+#include "data/player_database.h"
+#include "insim/insim_handling.h"
+#include "master/control_fields.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace tmx {
+
+constexpr int kRetryGiveUp = 20;      // supervision passes a failed server is given
+constexpr int kStatusEvery = 60;      // passes between two status lines
+constexpr int kPassSleepMs = 500;
+constexpr int kStartPauseMs = 2000;   // between two server starts
+constexpr int kEndPauseMs = 5000;
+
+class cl_MasterControl {
+public:
+    cl_MasterControl(Console& console = standardConsole(),
+                     platform::Clock& clock = platform::systemClock());
+    // Frees everything and waits for a key press.
+    virtual ~cl_MasterControl();
+    cl_MasterControl(const cl_MasterControl&) = delete;
+    cl_MasterControl& operator=(const cl_MasterControl&) = delete;
+
+    // Start-up, supervision loop and end; returns 0.
+    int Run();
+
+    // The three stages of Run, callable one by one.
+    // StartUp returns -1 when the run must end at once (no language files).
+    int StartUp();
+    void SupervisionPass();
+    void EndRun();
+
+    // The kill-all request of an admin (from any controller thread).
+    void RequestKillAll() { quitRequest = QUIT_KILLALL; }
+
+    // tmx_server.cfg into the slot table; 0 or -1.
+    int ReadGeneralConfig();
+
+    // Database operations; each holds the database lock for its whole run.
+    int ReadDatabase(const std::string& name);
+    int WriteDatabase(const std::string& name);
+    int CleanDatabase();
+    int CopyFile(const std::string& source, const std::string& target);
+    void MarkDatabaseChanged() { databaseChanged = 1; }
+
+    // A path in the working directory.
+    std::string path(const std::string& name) const;
+
+    // Slots: links and controllers, null for a slot that was not started.
+    std::array<std::unique_ptr<insim::cl_InsimHandling>, data::kMaxServers> links;
+    std::array<std::unique_ptr<TMX_MAIN>, data::kMaxServers> controllers;
+    int configuredServers = 0;
+    std::atomic<std::uint8_t> quitRequest{QUIT_NONE};
+    data::LanguageTable languages;
+    data::PlayerDatabase database;
+    std::atomic<std::uint8_t> debugSlot{kNoDebugSlot};
+    data::ServerTable servers;
+
+    // Database guard: a real lock; databaseBusy mirrors it for the messages.
+    std::mutex databaseLock;
+    std::atomic<std::uint8_t> databaseBusy{0};
+    std::atomic<std::uint8_t> databaseChanged{0};
+    std::atomic<std::uint8_t> databaseLoaded{0};
+
+    // Folder the files are read from and written to ("" = working directory).
+    std::string workDir;
+    // Starts a slot's controller on its thread; tests replace it.
+    std::function<bool(int slot)> startThread;
+    // Reads the final key press; tests replace it.
+    std::function<int()> readKey;
+    // Console and clock of this run (controllers and links get the same).
+    Console& console;
+    platform::Clock& clock;
+
+    // Supervision state.
+    int retryCounter = 0;
+    int statusCounter = 0;
+    int spinnerFrame = 0;
+
+private:
+    bool startControllerThread(int slot);
+    void applyDebugSwitch(int slot);
+
+    std::array<platform::Thread, data::kMaxServers> threads_;
+};
+
+// Holds the database lock for one operation. When another operation holds it,
+// busyMessage (may be null) is printed once before waiting.
+class DatabaseLock {
+public:
+    DatabaseLock(cl_MasterControl& master, const char* busyMessage);
+    ~DatabaseLock();
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
+
+private:
+    cl_MasterControl& master_;
+};
+
+}  // namespace tmx

@@ -1,0 +1,62 @@
+// Binary file access and directory listing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tmx::platform {
+
+// The platform's path separator ('\\' on Windows, '/' elsewhere).
+extern const char kPathSeparator;
+
+// "languages" followed by the path separator.
+std::string languageDirectory();
+
+// Joins a directory and a file name with the path separator.
+std::string joinPath(const std::string& dir, const std::string& name);
+
+class File {
+public:
+    File() = default;
+    ~File() { close(); }
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens read-only, binary.
+    bool openRead(const std::string& path);
+    // Creates or truncates, write-only, binary.
+    bool openWrite(const std::string& path);
+    // Returns bytes read (0 at the end), -1 on error.
+    int read(void* buffer, int length);
+    // Returns bytes written, -1 on error.
+    int write(const void* data, int length);
+    // Pushes written data to the storage device (before a replace).
+    bool flushToDisk();
+    void close();
+    bool isOpen() const { return handle_ >= 0; }
+
+private:
+    std::intptr_t handle_ = -1;
+};
+
+bool fileExists(const std::string& path);
+bool removeFile(const std::string& path);
+// Replaces `to` by `from` in one step (the old `to` is never half-written).
+bool replaceFile(const std::string& from, const std::string& to);
+
+// Lists the plain files of dir whose names match pattern ('*' and '?'
+// wildcards, as "*.lng"), in the order the directory returns them.
+// Returns false when the directory cannot be read.
+bool listDirectory(const std::string& dir, const std::string& pattern,
+                   std::vector<std::string>& names);
+
+// True when name matches the wildcard pattern ('*' any run, '?' one character).
+bool wildcardMatch(const std::string& pattern, const std::string& name);
+
+// Reads one character from standard input (EOF gives -1).
+int readConsoleChar();
+
+}  // namespace tmx::platform
