@@ -26,8 +26,8 @@ cl_InsimHandling::cl_InsimHandling(Console& console, platform::Clock& clock)
     : console_(console), clock_(clock) {}
 
 cl_InsimHandling::~cl_InsimHandling() {
-    // Button records are freed here (without sending anything) once the
-    // button manager lives in the link; until then no button list exists.
+    // The server is not told: the link may be long gone by now.
+    freeListedButtons();
     console_.out("  ->  insimclass terminated");
     socket_.close();
     if (socketsStarted_) {
@@ -143,8 +143,7 @@ int cl_InsimHandling::Close() {
     lastError_ = LINKERR_NONE;
     if (linkState_ == LINK_NOT_CONNECTED) return 0;
 
-    // Every button still listed is deleted here, each with its own IS_BFN,
-    // once the button manager lives in the link.
+    deleteListedButtons();
 
     IS_TINY closing;
     closing.ReqI = 0;
@@ -165,8 +164,7 @@ int cl_InsimHandling::Close() {
 int cl_InsimHandling::Poll() {
     if (linkState_ < LINK_CONNECTED) return -1;
 
-    // Buttons whose display time has run out are removed here once the
-    // button manager lives in the link.
+    Expire();
 
     if (linkState_ == LINK_PACKET_READY) return 0;
 

@@ -1,13 +1,16 @@
 // The InSim link of one server controller: TCP connection, receive buffer and
-// packet framing, keep-alive answers, multiplayer detection, raw sends and the
-// chat senders. Used only by its controller's thread; the master touches only
-// the debug flag.
+// packet framing, keep-alive answers, multiplayer detection, raw sends, the
+// chat senders and the list of buttons drawn on the server. Used only by its
+// controller's thread; the master touches only the debug flag.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <list>
 
 #include "common/console.h"
+#include "insim/buttons.h"
 #include "insim/packets.h"
 #include "insim/socket_buffer.h"
 #include "platform/clock.h"
@@ -63,6 +66,27 @@ public:
     int SendLongMessage(const char* text);
     int SendPrivate(const char* text, std::uint8_t ucid, std::uint8_t plid);
 
+    // ---- Buttons (buttons.cpp) ----
+    // Draws a new button (returns its handle, >= 1) or, when (UCID, click id)
+    // is already listed, replaces only its text and restarts its lifetime
+    // (returns 0). -1 when no record could be stored.
+    int Show(const ButtonRequest& request);
+    // Removes one button and tells LFS; -1 when it is not listed.
+    int Delete(std::uint8_t ucid, std::uint8_t clickId);
+    // Removes one record without telling LFS (the button is already gone).
+    int Forget(std::uint8_t ucid, std::uint8_t clickId);
+    int DeleteGroup(std::uint8_t group, std::uint8_t ucid);
+    int DeleteAll(std::uint8_t ucid);
+    int ForgetAll(std::uint8_t ucid);
+    // One clear-all packet for every connection, only when buttons are listed.
+    int ClearAll();
+    // Deletes the buttons whose lifetime has run out; run by every Poll.
+    void Expire();
+    std::size_t ButtonCount() const { return buttons_.size(); }
+    const ButtonRecord* FindButton(std::uint8_t ucid, std::uint8_t clickId) const;
+    // The records in order of creation.
+    const std::list<ButtonRecord>& Buttons() const { return buttons_; }
+
     // 1 when the server is in a multiplayer game and not in a replay.
     std::uint8_t Multiplayer() const { return multiplayer_; }
 
@@ -84,6 +108,15 @@ private:
     void abandonConnect(std::int32_t error);
     // Drops every unframed byte after data that cannot be framed (state 8).
     void discardUnprocessable();
+    void sendButton(const ButtonRecord& record, bool alwaysVisible, bool textOnly);
+    void sendButtonFunction(std::uint8_t subType, std::uint8_t ucid, std::uint8_t clickId);
+    // Deletes (sending its IS_BFN) or forgets the buttons that match.
+    template <typename Match>
+    void removeButtons(Match match, bool tellServer);
+    // Close: every listed button is deleted, each with its own IS_BFN.
+    void deleteListedButtons();
+    // Destruction: the records go without a packet.
+    void freeListedButtons();
 
     Console& console_;
     platform::Clock& clock_;
@@ -95,6 +128,8 @@ private:
     std::uint8_t multiplayer_ = 1;
     platform::TcpSocket socket_;
     bool socketsStarted_ = false;
+    std::list<ButtonRecord> buttons_;
+    std::int32_t nextHandle_ = 1;
 };
 
 }  // namespace tmx::insim
