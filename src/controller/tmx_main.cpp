@@ -1,6 +1,7 @@
 #include "controller/tmx_main.h"
 
 #include <cstdlib>
+#include <string>
 
 #include "data/config_reader.h"
 #include "data/languages.h"
@@ -43,11 +44,22 @@ void TMX_MAIN::Run() {
     console_.out("\n     Init completed.  Controller %d started.", slot);
     if (cityGame == 0) {
         console_.out("\n     Started TMX-Mode");
+        BuildRankings();
         startPhase = SP_NONE;
     } else {
         console_.out("\n     Started CityrunMode");
         raceState = RS_CITY;
         previousRaceState = RS_CITY;
+        // Every driver starts the city game from the pit lane.
+        for (int i = 1; i < usedEntries; ++i) {
+            std::string command = "/pitlane ";
+            command += entry(i).playerName.c_str();
+            link->SendMessage(command.c_str());
+            if (entry(i).plid != 0) {
+                CityCarCheck(i);
+                ResetCityJob(i);
+            }
+        }
     }
 
     if (debugOn()) console_.out("\n\nDEBUG server %d listening:", slot);
@@ -92,15 +104,40 @@ bool TMX_MAIN::Pass() {
         const std::uint8_t type = link->PacketType();
         const bool chatty = debugOn() && type != ISP_MCI;
         if (chatty) console_.out("(%d)\nDEBUG: got packet -> ", link->PacketLength());
-        Dispatch(type);
-        if (chatty) {
-            console_.out("\nDEBUG: DataBase = Idx: %d, Cn: %d, Pl: %d", usedEntries, connections,
-                         players);
-            if (runRequest.load() == RUN_RUNNING)
-                console_.out("\n\nDEBUG server %d listening:", slot);
+        resyncStep(type);
+
+        if (!isCity()) {
+            for (int i = 0; i < usedEntries; ++i) {
+                const auto& e = entry(i);
+                if ((e.driverStatus == DS_CONNECTED || e.driverStatus == DS_SPECTATING) &&
+                    !e.statusBarDrawn)
+                    DrawStatusBar(i);
+            }
         }
-    } else if (debugOn() && activity.load() == ACT_IDLE) {
-        console_.out(".");
+        if (chatty && runRequest.load() == RUN_RUNNING)
+            console_.out("\n\nDEBUG server %d listening:", slot);
+        if (type == ISP_MCI && resyncPhase == RP_NONE) {
+            RaceTick();
+            EventMonitorStep();
+        }
+        if (startPhase == SP_START_PENDING) {
+            if (!resyncFlag) {
+                StartProcedureStep();
+            } else {
+                // The session packet of a resync announces no new start.
+                startPhase = SP_NONE;
+                resyncFlag = 0;
+                OpenTrack();
+                OpenPitLane();
+                RefreshAllStatusBars();
+            }
+        } else if (startPhase == SP_RESTART_PENDING ||
+                   (startPhase >= SP_ROLLING_FIRST && startPhase <= SP_ROLLING_LAST)) {
+            StartProcedureStep();
+        }
+    } else {
+        if (debugOn() && activity.load() == ACT_IDLE) console_.out(".");
+        EventMonitorStep();
     }
 
     if (raceState != previousRaceState) {
@@ -110,7 +147,41 @@ bool TMX_MAIN::Pass() {
         }
         previousRaceState = raceState;
     }
+    SecondTick();
+    if (isCity()) CityTick();
     return true;
+}
+
+void TMX_MAIN::resyncStep(std::uint8_t type) {
+    const bool chatty = debugOn() && type != ISP_MCI;
+    if (resyncPhase == RP_CONNECTIONS && type == ISP_NCN) {
+        onNewConnection();
+        if (connections == expectedConnections) {
+            if (expectedPlayers > 0) {
+                RequestPlayers();
+            } else {
+                resyncPhase = RP_NONE;
+                if (debugOn()) console_.out("\nDEBUG: request IS_STA -> waiting -> ");
+                sendTiny(TINY_SST);
+            }
+        }
+        return;
+    }
+    if (resyncPhase == RP_PLAYERS && type == ISP_NPL) {
+        onNewPlayer();
+        if (players == expectedPlayers) {
+            resyncPhase = RP_NONE;
+            if (debugOn()) console_.out("\nDEBUG: request IS_STA");
+            sendTiny(TINY_SST);
+            if (debugOn()) console_.out("\nDEBUG: request IS_RST");
+            sendTiny(TINY_RST);
+            resyncFlag = 1;
+        }
+        return;
+    }
+    Dispatch(type);
+    if (chatty)
+        console_.out("\nDEBUG: DataBase = Idx: %d, Cn: %d, Pl: %d", usedEntries, connections, players);
 }
 
 void TMX_MAIN::stopByRequest() {
@@ -139,11 +210,10 @@ void TMX_MAIN::kill() {
 }
 
 void TMX_MAIN::ClearAll() {
-    // The connection and player table arrives with the table handlers; an
-    // empty table has nothing to remove.
-    usedEntries = 0;
-    connections = 0;
-    players = 0;
+    for (int i = usedEntries - 1; i >= 0; --i) {
+        if (i >= usedEntries) continue;  // an earlier removal took more than one entry
+        RemoveConnection(entry(i).ucid);
+    }
 }
 
 bool TMX_MAIN::awaitPacket(std::uint8_t type, int& tries, const char* failure) {
@@ -175,11 +245,12 @@ bool TMX_MAIN::awaitListReply(std::uint8_t type, const char* gotText, const char
             continue;
         }
         const std::uint8_t got = link->PacketType();
-        Dispatch(got);
         if (got == type) {
             if (debugOn()) console_.out("%s", gotText);
+            Dispatch(got);
             return true;
         }
+        Dispatch(got);
         if (debugOn()) console_.out("x");
     }
 }
@@ -211,7 +282,9 @@ int TMX_MAIN::Connect() {
 
     if (debug) console_.out("\n\nDEBUG: Sent TINY_NCN  (request all connections)");
     sendTiny(TINY_NCN);
-    connections = 0;
+    // The table's counts are not reset here: after a lost link the entries stay
+    // (and the replies for them are reported as mismatches), so the counts must
+    // keep describing the table.
     for (int received = 0; received < expectedConnections;) {
         if (debug) console_.out("\nDEBUG: Waiting for NCN  -> ");
         if (!awaitListReply(ISP_NCN, " got a IS_NCN", "no IS_NCN!\nTerminating....\n")) return -1;
@@ -226,7 +299,6 @@ int TMX_MAIN::Connect() {
             console_.out("\n\nDEBUG: no players to request.");
     }
     sendTiny(TINY_NPL);
-    players = 0;
     for (int received = 0; received < expectedPlayers;) {
         if (debug) console_.out("\nDEBUG: Waiting for NPL  ");
         if (!awaitListReply(ISP_NPL, " got a IS_NPL", "no IS_NPL!\nTerminating....\n")) return -1;
@@ -256,54 +328,6 @@ void TMX_MAIN::greet() {
     link->SendMessage("^7enter #info for sessioninfos");
     link->SendMessage("^7enter #chatlevel to reduce textoutput");
     link->SendMessage("^7(Don't switch off insimbuttons [see manual])");
-}
-
-int TMX_MAIN::Dispatch(std::uint8_t type) {
-    switch (type) {
-        case ISP_VER:
-            onVersion();
-            return 0;
-        case ISP_STA:
-            onState();
-            return 0;
-        default:
-            break;
-    }
-    link->TakePacket();
-    if (!debugOn()) return 0;
-    if (type < ISP_VER || type > ISP_BTT) {
-        console_.out("\ngot an unknown packet!");
-    } else if (const char* name = discardedPacketName(type)) {
-        console_.out("%s", name);
-    }
-    return 0;
-}
-
-int TMX_MAIN::onVersion() {
-    RawPacket raw;
-    link->TakePacket(raw);
-    // A reply too short to carry the version cannot prove version 4.
-    if (!decode(raw.data(), raw.size, lastVersion)) return -1;
-    if (debugOn()) console_.out("IS_VER");
-    if (lastVersion.InSimVer != kInsimVersion) {
-        runRequest = RUN_STOP;
-        return -1;
-    }
-    return 0;
-}
-
-int TMX_MAIN::onState() {
-    RawPacket raw;
-    link->TakePacket(raw);
-    IS_STA sta;
-    if (!decode(raw.data(), raw.size, sta)) return 0;  // too short to act on
-    lastState = sta;
-    if (debugOn()) console_.out("IS_STA");
-    expectedPlayers = sta.NumP;
-    expectedConnections = sta.NumConns;
-    multiplayerEnded = 0;
-    currentTrack = sta.Track;
-    return 0;
 }
 
 }  // namespace tmx

@@ -1,13 +1,23 @@
 // TMX_MAIN: the controller of one LFS server. It runs on its own thread,
-// connects and performs the InSim handshake, then loops over one received
-// packet at a time until it is killed, told to stop, or loses its server.
+// connects and performs the InSim handshake, keeps the table of the server's
+// connections and players, then loops over one received packet at a time until
+// it is killed, told to stop, or loses its server.
+//
+// The class owns all per-server state; the behaviour of each subsystem lives
+// in that subsystem's folder as member functions (race control in src/race,
+// driver information in src/info, the city game in src/city, the player
+// language binding in src/data).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "common/console.h"
 #include "common/fixed_string.h"
+#include "data/languages.h"
+#include "data/lfs_player.h"
+#include "data/player_database.h"
 #include "insim/insim_handling.h"
 #include "insim/packets.h"
 #include "master/control_fields.h"
@@ -16,9 +26,6 @@
 namespace tmx {
 
 class cl_MasterControl;
-namespace data {
-struct cl_Language;
-}
 
 // Race states.
 enum RaceState : std::int32_t {
@@ -27,12 +34,46 @@ enum RaceState : std::int32_t {
 };
 
 // Start phases.
-enum StartPhase : std::int32_t { SP_START_PENDING = 0, SP_RESTART_PENDING = 1, SP_NONE = 7 };
+enum StartPhase : std::int32_t {
+    SP_START_PENDING = 0, SP_RESTART_PENDING = 1, SP_ROLLING_FIRST = 3, SP_ROLLING_LAST = 6,
+    SP_NONE = 7,
+};
 
-// Tries the handshake gives IS_VER and IS_STA together, and polls per
-// connection / player reply.
+// Driver statuses of a table entry.
+enum DriverStatus : std::int32_t {
+    DS_NONE = 0,
+    DS_CONNECTED = 3,       // connected without a car
+    DS_EARLY = 4,           // joined before the controller was ready
+    DS_SPECTATING = 5,      // sent to spectate
+    DS_GARAGE = 6,
+    DS_PITS = 7,
+    DS_PITLANE = 8,
+    DS_PITSTOP = 9,
+    DS_PITSTOP_DONE = 10,
+    DS_ON_TRACK = 11,       // on track without a completed lap
+    DS_RACING = 12,         // on track after at least one lap
+};
+
+// Server kinds.
+enum ServerKind : std::int32_t {
+    SK_SINGLE = 1, SK_HOST_DRIVES = 2, SK_DEDICATED = 3, SK_MULTI_REPLAY = 4, SK_SINGLE_REPLAY = 5,
+};
+
+// Resync phases.
+enum ResyncPhase : std::int32_t { RP_NONE = 0, RP_CONNECTIONS = 1, RP_PLAYERS = 2 };
+
+constexpr int kTableSize = 50;
+// Tries the handshake gives IS_VER and IS_STA together, and empty polls
+// allowed per connection / player reply.
 constexpr int kHandshakeTries = 9;
 constexpr int kListReplyPolls = 5;
+
+// Button groups.
+enum ButtonGroup : std::uint8_t {
+    BG_EVENT_MONITOR = 90, BG_STATUS_BAR = 100, BG_TEAM = 110, BG_ORGA = 130, BG_SYSTEM = 140,
+    BG_SECTOR = 150, BG_LAP = 160, BG_PIT_BOARD = 170, BG_SKILL = 180, BG_INFO = 190,
+    BG_RADIO = 210, BG_WINDOW = 220,
+};
 
 class TMX_MAIN {
 public:
@@ -41,33 +82,105 @@ public:
     TMX_MAIN(const TMX_MAIN&) = delete;
     TMX_MAIN& operator=(const TMX_MAIN&) = delete;
 
+    // ---- Lifecycle and main loop -------------------------------------------
     // The thread body: returns when the controller has stopped (activity 0).
     void Run();
     // Connect and handshake: 0 or -1.
     int Connect();
     // One pass of the main loop; false once the controller has stopped.
     bool Pass();
-    // Removes every table entry (connections and players).
+    // Removes every table entry, from the last used index down to index 0.
     void ClearAll();
 
-    // Hands the ready packet of the link to its handler.
+    // ---- Dispatch and server state -------------------------------------------
     int Dispatch(std::uint8_t type);
     int onVersion();
+    int onTiny();
     int onState();
+    int onServerStart();
+    void RequestConnections();
+    void RequestPlayers();
+    void ResetDisplayFields(int index);
+    // Removes every entry but the host's, then the host's player.
+    void RemoveAllButHost();
+
+    // ---- Connection and player table ------------------------------------------
+    int FindIndex(int ucid, int plid) const;
+    int onNewConnection();
+    int onNewPlayer();
+    int onPlayerPits();
+    int onPlayerLeaves();
+    int onConnectionLeaves();
+    int onRename();
+    int onTakeOver();
+    int onCarReset();
+    int RemovePlayer(int ucid, int plid);
+    int RemoveConnection(int ucid);
+
+    // ---- Player language (data) --------------------------------------------------
+    int LoadPlayerLanguage(int ucid, int plid);
+    // The text of a language line for entry index (the server language for -1).
+    const char* LanguageLine(int index, data::LanguageBlockId block, int line) const;
+
+    // ---- Message channels, status bar, event monitor, rankings, tracking (info) --
+    int SystemLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    int SystemLineText(int index, int line, int tmxmLine, std::int64_t lifetimeMs,
+                       const char* substitute = nullptr);
+    int TeamLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    void BroadcastSystemText(int line, int tmxmLine, std::int64_t lifetimeMs);
+    void DrawStatusBar(int index);
+    void ClearStatusBar(int index);
+    void RefreshAllStatusBars();
+    void ClearEventMonitor(int index);
+    void EventMonitorStep();
+    void BuildRankings();
+    void CheckCarSet();
+    void EndWatching(int index);
+
+    // ---- Race control (race) -----------------------------------------------------
+    void RaceTick();
+    void SecondTick();
+    void StartProcedureStep();
+    void OpenTrack();
+    void OpenPitLane();
+    // Opens the pit lane, and the track unless a qualifying start window holds it.
+    void OpenTrackAndPitLane();
+    void CheckQualifyingEnd();
+    void SetJoinValues(int index);
+    bool RollingStartTakesLateCars() const;
+    void StartPositionFreeze();
+    void ClearFlags(int index);
+    void StartSkill(int ucid, int plid);
+    void CommitSkill(int ucid, int plid);
+    void ChangeSkillPoints(int index, int points, int reason);
+    int StoredSkill(int ucid, int plid) const;
+
+    // ---- City game (city) --------------------------------------------------------
+    void CityTick();
+    void CityCarCheck(int index);
+    void ResetCityJob(int index);
+    void PlaceInCity(int index);
+    void CityCharge(int index, int amount, int reason);
+    void CityGarageCosts(int index);
 
     bool debugOn() const { return debugState.load() == DBG_ON; }
+    bool isCity() const { return raceState == RS_CITY; }
+    data::cl_LfsPlayer& entry(int index) { return table[static_cast<std::size_t>(index)]; }
+    const data::cl_LfsPlayer& entry(int index) const { return table[static_cast<std::size_t>(index)]; }
+    Console& console() { return console_; }
+    platform::Clock& clock() { return clock_; }
 
-    // Wiring, set by the master.
+    // ---- Wiring, set by the master -------------------------------------------------
     insim::cl_InsimHandling* link = nullptr;
     cl_MasterControl* master = nullptr;
     std::int32_t slot = 0;
 
-    // Control fields polled by the master.
+    // ---- Control fields polled by the master ------------------------------------------
     std::atomic<std::int32_t> activity{ACT_CREATED};
     std::atomic<std::int32_t> runRequest{RUN_CONNECTING};
     std::atomic<std::int32_t> debugState{DBG_ON};
 
-    // Server settings copied by the master from tmx_server.cfg.
+    // ---- Server settings copied by the master from tmx_server.cfg ---------------------
     FixedString<20> host{"127.0.0.1"};
     FixedString<8> port{"29999"};
     FixedString<64> adminPassword;
@@ -76,37 +189,55 @@ public:
     std::int32_t cityGame = 0;
     std::int32_t minimumSkill = 0;
 
-    // Session and loop state.
+    // ---- Server settings of server_N.cfg that the table uses --------------------------
+    std::int32_t skillSystem = 1;
+    std::int32_t qualifyingStartWindow = 60;
+
+    // ---- Session and loop state ---------------------------------------------------------
     std::int32_t raceState = RS_NONE;
     std::int32_t previousRaceState = RS_NONE;
     const data::cl_Language* serverLanguage = nullptr;
-    std::int32_t resyncPhase = 0;
+    std::int32_t resyncPhase = RP_NONE;
     std::int32_t startPhase = SP_NONE;
     std::uint8_t resyncFlag = 0;
     std::int32_t eventVersion = 1;
     std::uint8_t multiplayerEnded = 1;
     std::uint8_t setupScreen = 1;
+    std::int32_t trackClosed = 0;
+    std::int32_t pitLaneClosed = 0;
+    std::int32_t eventCursor = 0;
 
-    // Table counts: used entries, connections, players.
-    std::int32_t usedEntries = 0;
-    std::int32_t connections = 0;
-    std::int32_t players = 0;
-
-    // The last IS_VER and IS_STA, with the STA's expected counts.
+    // ---- Server state ---------------------------------------------------------------------
+    std::int32_t serverKind = SK_SINGLE;
+    std::int32_t multiplayer = 0;
+    std::uint8_t weather = 0;
+    std::uint8_t wind = 0;
+    FixedString<7> currentTrack;
     insim::IS_VER lastVersion;
     insim::IS_STA lastState;
     std::int32_t expectedPlayers = 0;
     std::int32_t expectedConnections = 0;
-    FixedString<7> currentTrack;
+
+    // ---- The table ----------------------------------------------------------------------------
+    std::array<data::cl_LfsPlayer, kTableSize> table;
+    std::int32_t usedEntries = 0;
+    std::int32_t connections = 0;
+    std::int32_t players = 0;
+    // The host's database link: never loaded from or saved to the database.
+    data::PlayerEntry hostDummyEntry;
 
 private:
     void stopByRequest();
     void kill();
-    // Polls for a packet of the wanted type within the shared try budget.
     bool awaitPacket(std::uint8_t type, int& tries, const char* failure);
     bool awaitListReply(std::uint8_t type, const char* gotText, const char* failure);
     void sendTiny(std::uint8_t subType);
     void greet();
+    void resyncStep(std::uint8_t type);
+    void becomeActiveIfIdle();
+    void freeEntry(int index);
+    void moveToEnd(int& index);
+    void sendPrivate(int index, const char* text);
 
     Console& console_;
     platform::Clock& clock_;

@@ -15,6 +15,7 @@
 #include "controller/tmx_main.h"
 #include "data/general_config.h"
 #include "data/languages.h"
+#include "data/lfs_player.h"
 #include "data/player_database.h"
 #include "insim/insim_handling.h"
 #include "master/control_fields.h"
@@ -59,6 +60,14 @@ public:
     int CleanDatabase();
     int CopyFile(const std::string& source, const std::string& target);
     void MarkDatabaseChanged() { databaseChanged = 1; }
+    // Finds the entry of the player's user name (first match, case-sensitive)
+    // or appends a new one, and links the record to it: 2 found, 5 found but
+    // already online, 3 created, -1 no record or no memory. With markOnline the
+    // entry is marked online inside the same locked operation, so an idle clean
+    // on another thread can never remove it in between.
+    int FindOrCreateEntry(data::cl_LfsPlayer* player, bool markOnline);
+    // Appends a zeroed combination record to the player's entry; null on error.
+    data::CombinationRecord* CreateCombination(data::cl_LfsPlayer* player);
 
     // A path in the working directory.
     std::string path(const std::string& name) const;

@@ -1,0 +1,248 @@
+// Packet dispatch and the handlers of the packets that describe the server as
+// a whole: version, tiny notices, state, multiplayer start.
+#include "controller/tmx_main.h"
+#include "master/master_control.h"
+
+namespace tmx {
+
+using namespace insim;
+
+namespace {
+// Takes the ready packet off the link and decodes it; false when it is too
+// short for its layout (such a packet is not acted on).
+template <typename P>
+bool takeInto(cl_InsimHandling& link, P& packet) {
+    RawPacket raw;
+    link.TakePacket(raw);
+    return decode(raw.data(), raw.size, packet);
+}
+}  // namespace
+
+int TMX_MAIN::Dispatch(std::uint8_t type) {
+    switch (type) {
+        case ISP_VER: onVersion(); return 0;
+        case ISP_TINY:
+            if (debugOn()) console_.out(" ISP_Tiny ");
+            onTiny();
+            return 0;
+        case ISP_STA: onState(); return 0;
+        case ISP_ISM: onServerStart(); return 0;
+        case ISP_NCN: onNewConnection(); return 0;
+        case ISP_CNL: onConnectionLeaves(); return 0;
+        case ISP_CPR: onRename(); return 0;
+        case ISP_NPL: onNewPlayer(); return 0;
+        case ISP_PLP: onPlayerPits(); return 0;
+        case ISP_PLL: onPlayerLeaves(); return 0;
+        case ISP_TOC: onTakeOver(); return 0;
+        case ISP_CRS: onCarReset(); return 0;
+        default: break;
+    }
+    // Chat, session, lap, pit, flag and car packets reach their handlers as
+    // race control and the chat commands are built; until then they are taken
+    // off the link like every packet the controller does not use.
+    link->TakePacket();
+    if (!debugOn()) return 0;
+    if (type < ISP_VER || type > ISP_BTT) {
+        console_.out("\ngot an unknown packet!");
+    } else if (const char* name = discardedPacketName(type)) {
+        if (type != ISP_TINY) console_.out("%s", name);
+    }
+    return 0;
+}
+
+int TMX_MAIN::onVersion() {
+    // A reply too short to carry the version cannot prove version 4.
+    if (!takeInto(*link, lastVersion)) return -1;
+    if (debugOn()) console_.out("IS_VER");
+    if (lastVersion.InSimVer != kInsimVersion) {
+        runRequest = RUN_STOP;
+        return -1;
+    }
+    return 0;
+}
+
+void TMX_MAIN::ResetDisplayFields(int index) {
+    data::cl_LfsPlayer& e = entry(index);
+    e.qualifyingButton = 0;
+    e.statusBarDrawn = 0;
+    e.displayFlag = 0;
+    e.monitorState = 0;
+    e.monitorTime = clock_.now();
+    e.watchTarget = data::kNoEntry;
+    e.watchedBy = data::kNoEntry;
+}
+
+void TMX_MAIN::RemoveAllButHost() {
+    for (int i = usedEntries - 1; i >= 1; --i) {
+        if (i >= usedEntries) continue;
+        data::cl_LfsPlayer& e = entry(i);
+        const int ucid = e.ucid;
+        if (e.plid != 0) RemovePlayer(ucid, e.plid);
+        // An extra (AI) entry is freed with its player; the host's connection stays.
+        if (i < usedEntries && ucid != 0) RemoveConnection(ucid);
+    }
+    if (usedEntries > 0 && entry(0).plid != 0) RemovePlayer(entry(0).ucid, entry(0).plid);
+}
+
+int TMX_MAIN::onTiny() {
+    IS_TINY tiny;
+    if (!takeInto(*link, tiny)) return 0;
+    if (debugOn()) console_.out("IS_TINY :  Typ: %d", tiny.SubT);
+    if (tiny.SubT == TINY_MPE) {
+        if (debugOn()) console_.out("  -->  Mulitplayer ends");
+        link->ClearAll();
+        for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
+        RemoveAllButHost();
+        multiplayerEnded = 1;
+    } else if (tiny.SubT == TINY_REN) {
+        if (debugOn()) console_.out("  -->  Setupscreen");
+        link->ClearAll();
+        for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
+        setupScreen = 1;
+    }
+    return 0;
+}
+
+int TMX_MAIN::onState() {
+    IS_STA sta;
+    if (!takeInto(*link, sta)) return 0;
+    lastState = sta;
+    expectedPlayers = sta.NumP;
+    expectedConnections = sta.NumConns;
+    const bool debug = debugOn();
+    if (debug) console_.out("IS_STA");
+    const std::int32_t previousKind = serverKind;
+    weather = sta.Weather;
+    wind = sta.Wind;
+    multiplayerEnded = 0;
+    if (debug) console_.out(" FLAG: %d,", static_cast<int>(sta.Flags) - ISS_VISIBLE);
+
+    if (sta.Flags & ISS_FRONT_END) {
+        if (debug) console_.out("-EntryScreen");
+        link->ClearAll();
+        for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
+        RemoveAllButHost();
+        multiplayerEnded = 1;
+    }
+
+    const bool game = sta.Flags & ISS_GAME;
+    const bool multi = sta.Flags & ISS_MULTI;
+    if (game) {
+        if (debug) console_.out(" -Game/Mpr");
+        multiplayer = 0;
+    }
+    if (sta.Flags & ISS_REPLAY) {
+        if (debug) console_.out(" -SprReplay");
+        serverKind = SK_SINGLE_REPLAY;
+        multiplayer = 0;
+    }
+    if (multi) {
+        if (debug) console_.out(" -Multi");
+        multiplayer = 1;
+    }
+    if (game && !multi) serverKind = SK_SINGLE;
+    if (multi && !game) serverKind = SK_DEDICATED;
+    if (game && multi) serverKind = SK_HOST_DRIVES;
+    if (serverKind == SK_SINGLE && sta.NumConns > 1) {
+        serverKind = SK_MULTI_REPLAY;
+        multiplayer = 0;
+    }
+
+    if (debug) {
+        console_.out("\nDEBUG: STA: ->ViewPLID %2d,NumP %2d, NumC %2d, Wea %2d, Win %2d, TRK ",
+                     sta.ViewPLID, sta.NumP, sta.NumConns, sta.Weather, sta.Wind);
+        console_.out("%s", currentTrack.c_str());
+        console_.out("\nDEBUG: STA: ->Dbase   NumP %2d, NumC %2d, Indexes %2d (incl. Host)", players,
+                     connections, usedEntries);
+        switch (serverKind) {
+            case SK_SINGLE: console_.out("\nSinglePlayer"); break;
+            case SK_HOST_DRIVES: console_.out("\nServer with player"); break;
+            case SK_DEDICATED: console_.out("\nDediServer"); break;
+            case SK_MULTI_REPLAY: console_.out("\nMultiPlayer-Replay\t"); break;
+            case SK_SINGLE_REPLAY: console_.out("\nSingleplayer-Replay"); break;
+            default: break;
+        }
+    }
+
+    if (runRequest.load() == RUN_CONNECTING) {
+        currentTrack = sta.Track;
+        return 0;
+    }
+
+    if (sta.NumConns < 2 || sta.NumP == 0) {
+        if (!(raceState == RS_QUALIFYING && qualifyingStartWindow > 0)) OpenTrack();
+        OpenPitLane();
+        CheckCarSet();
+        std::int32_t active = ACT_ACTIVE;
+        activity.compare_exchange_strong(active, ACT_IDLE);
+    }
+
+    std::int32_t state = raceState;
+    switch (sta.RaceInProg) {
+        case 0: state = RS_NONE; break;
+        case 1: state = sta.RaceLaps == 0 ? RS_PRACTICE : RS_RACE; break;
+        case 2: state = RS_QUALIFYING; break;
+        default: break;  // not sent by InSim 4: the race state stays as it is
+    }
+    if (state == RS_RACE && raceState == RS_RACE_FINISHED) state = RS_RACE_FINISHED;
+    if (state == RS_QUALIFYING && raceState == RS_QUALIFYING_CLOSED) state = RS_QUALIFYING_CLOSED;
+    if (state != raceState && raceState != RS_CITY) {
+        if (debug) console_.out("\nDEBUG: STA  ->Racestate has changed without notification");
+        raceState = state;
+        for (int i = 0; i < usedEntries; ++i) {
+            entry(i).previousDriverStatus = entry(i).driverStatus;
+            entry(i).driverStatus = DS_EARLY;
+        }
+    }
+
+    if (sta.Track != currentTrack) {
+        if (debug) console_.out("\nDEBUG: STA: -> Track has changed -> Reloading Comborecords");
+        for (int i = 0; i < usedEntries; ++i) {
+            if (entry(i).plid != 0 && master) entry(i).SaveCombination(*master);
+        }
+        currentTrack = sta.Track;
+        for (int i = 0; i < usedEntries; ++i) {
+            if (entry(i).plid != 0 && master) entry(i).LoadCombination(*master, currentTrack.c_str());
+        }
+        CheckCarSet();
+    }
+
+    if (serverKind == SK_MULTI_REPLAY) {
+        for (int i = 0; i < usedEntries; ++i) entry(i).language = serverLanguage;
+    }
+
+    if (sta.NumConns != connections || (previousKind != SK_SINGLE && multiplayerEnded)) {
+        serverKind = SK_SINGLE;
+        if (debug) console_.out("\nDEBUG: Databasemismatch (Connections)!!!!!!!! Trying to Renew");
+        for (int i = usedEntries - 1; i >= 0; --i) {
+            if (i >= usedEntries) continue;
+            data::cl_LfsPlayer& e = entry(i);
+            if (e.plid != 0) RemovePlayer(e.ucid, e.plid);
+            if (i < usedEntries) RemoveConnection(entry(i).ucid);
+        }
+        RequestConnections();
+    }
+    return 0;
+}
+
+int TMX_MAIN::onServerStart() {
+    IS_ISM ism;
+    if (!takeInto(*link, ism)) return 0;
+    if (debugOn()) console_.out("IS_ISM -> ReqI: %d", ism.ReqI);
+    console_.out(ism.Host ? "   host" : "   guest");
+    return 0;
+}
+
+void TMX_MAIN::RequestConnections() {
+    sendTiny(TINY_NCN);
+    resyncPhase = RP_CONNECTIONS;
+    if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
+}
+
+void TMX_MAIN::RequestPlayers() {
+    sendTiny(TINY_NPL);
+    resyncPhase = RP_PLAYERS;
+    if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
+}
+
+}  // namespace tmx

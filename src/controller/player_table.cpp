@@ -1,0 +1,574 @@
+// The connection and player table: lookups, joins, leaves, renames, take-overs
+// and car resets. A handler that finds the table out of step with the server
+// stops the controller rather than guess.
+#include <string>
+
+#include "controller/tmx_main.h"
+#include "master/master_control.h"
+
+namespace tmx {
+
+using namespace insim;
+
+namespace {
+template <typename P>
+bool takeInto(cl_InsimHandling& link, P& packet) {
+    RawPacket raw;
+    link.TakePacket(raw);
+    return decode(raw.data(), raw.size, packet);
+}
+
+const char* leaveReason(std::uint8_t reason) {
+    switch (reason) {
+        case LEAVR_DISCO: return "Disconnect";
+        case LEAVR_TIMEOUT: return "Timeout";
+        case LEAVR_LOSTCONN: return "lost connection";
+        case LEAVR_KICKED: return "Kicked";
+        case LEAVR_BANNED: return "banned";
+        case LEAVR_SECURITY: return "cheat protection";
+        default: return "unknown cause";
+    }
+}
+}  // namespace
+
+int TMX_MAIN::FindIndex(int ucid, int plid) const {
+    if (ucid < 0 && plid < 0) return -1;
+    // PLID 0 means "no player": it never identifies a player on its own.
+    if (ucid < 0 && plid == 0) return -1;
+    for (int i = 0; i < usedEntries; ++i) {
+        const data::cl_LfsPlayer& e = entry(i);
+        if (ucid >= 0 && e.ucid != ucid) continue;
+        if (plid >= 0 && e.plid != plid) continue;
+        return i;
+    }
+    return -1;
+}
+
+void TMX_MAIN::sendPrivate(int index, const char* text) {
+    link->SendPrivate(text, entry(index).ucid, 0);
+}
+
+void TMX_MAIN::becomeActiveIfIdle() {
+    std::int32_t idle = ACT_IDLE;
+    activity.compare_exchange_strong(idle, ACT_ACTIVE);
+}
+
+// Removes the entry at index and closes the gap. Later entries keep their
+// order, so a connection's own entry always stays before its extra (AI)
+// entries; watch links that point behind the gap follow their entries.
+void TMX_MAIN::freeEntry(int index) {
+    for (int i = index; i + 1 < usedEntries; ++i) entry(i) = entry(i + 1);
+    const int last = usedEntries - 1;
+    entry(last).Reset(clock_.now());
+    entry(last).ucid = data::kNoEntry;
+    entry(last).plid = data::kNoEntry;
+    --usedEntries;
+    for (int i = 0; i < usedEntries; ++i) {
+        for (std::uint8_t* link : {&entry(i).watchTarget, &entry(i).watchedBy}) {
+            if (*link == data::kNoEntry) continue;
+            if (*link == index) *link = data::kNoEntry;
+            else if (*link > index) --*link;
+        }
+    }
+}
+
+int TMX_MAIN::onNewConnection() {
+    IS_NCN ncn;
+    if (!takeInto(*link, ncn)) return 0;
+    const bool debug = debugOn();
+    if (FindIndex(ncn.UCID, -1) != -1) {
+        console_.out("\nTMX: IS_NCL -> DatabaseMismatch - UCID known\nTerminating.......");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    if (usedEntries >= kTableSize) {
+        // LFS allows fewer connections than the table holds; never grow past it.
+        console_.out("\nTMX: IS_NCN -> table full, connection %d not taken", ncn.UCID);
+        return 0;
+    }
+
+    const int index = usedEntries;
+    data::cl_LfsPlayer& e = entry(index);
+    e.Reset(clock_.now());
+    e.playerName.assign(ncn.PName.view());
+    e.userName.assign(ncn.UName.view());
+    e.ucid = ncn.UCID;
+    e.plid = 0;
+    e.previousDriverStatus = DS_NONE;
+    e.driverStatus = DS_CONNECTED;
+    e.lastNcn = ncn;
+    e.admin = ncn.Admin;
+    e.ai = 0;
+
+    if (debug) {
+        if (runRequest.load() != RUN_CONNECTING) console_.out("IS_NCN");
+        console_.out("\nDEBUG: UCID:%d,PLID: %d, Admin:%d", e.ucid, e.plid, e.admin);
+        console_.out("\n       UName :%s", e.userName.c_str());
+        console_.out(" , PName :%s", e.playerName.c_str());
+        console_.out("\n       Connections:%d, Index:%d", connections + 1, usedEntries + 1);
+    }
+    ++connections;
+    ++usedEntries;
+
+    int databaseResult = 0;
+    if (!e.isHost()) {
+        if (master) databaseResult = e.LoadFromDatabase(*master);
+        if (databaseResult == 5 && debug) console_.out("\nNCN: playerdata is in use (DB)!!??\n");
+    } else {
+        e.databaseEntry = &hostDummyEntry;
+        hostDummyEntry.online = 1;
+        e.monitorState = 0;
+    }
+
+    if (LoadPlayerLanguage(e.ucid, e.plid) == -1 && serverKind != SK_MULTI_REPLAY &&
+        resyncPhase != RP_CONNECTIONS) {
+        sendPrivate(index, " ");
+        sendPrivate(index, "MCP: coudlnt find your language. Set to 'ori'");
+    }
+    if (index == 0 && runRequest.load() == RUN_CONNECTING) serverLanguage = e.language;
+
+    const bool running = runRequest.load() != RUN_CONNECTING;
+    if (running && resyncPhase == RP_NONE) {
+        if (!isCity()) {
+            sendPrivate(index, "^2LFS Trackmarshal is running");
+            sendPrivate(index, "^2--------------------------------");
+            sendPrivate(index, "^3enter #lang to find your language");
+            sendPrivate(index, "^7enter #help for commands");
+            sendPrivate(index, "^7enter #info for sessioninfos");
+            sendPrivate(index, "^7enter #chatlevel to reduce textoutput");
+            sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
+            if (pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
+        } else {
+            sendPrivate(index, "^2LFS Cityrun is running");
+            sendPrivate(index, "^7(Powered by TMX)");
+            sendPrivate(index, "^7enter #help for commands");
+            sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
+        }
+    }
+
+    if (!isCity() && skillSystem) {
+        const int skill = StoredSkill(e.ucid, e.plid);
+        if (skill < minimumSkill) {
+            sendPrivate(index, skillKickText.c_str());
+            const std::string told = "^7TMX: ^1Your skill: " + std::to_string(skill) +
+                                     ", needed skill: " + std::to_string(minimumSkill);
+            sendPrivate(index, told.c_str());
+            if (!e.admin) {
+                const std::string kick = std::string("/kick ") + e.userName.c_str();
+                link->SendMessage(kick.c_str());
+                return 0;
+            }
+            sendPrivate(index, "^7TMX: Your luck. You are an admin. puuh.");
+        }
+    }
+
+    if (running) {
+        PlaceInCity(index);
+        e.connectTime = clock_.now();
+    }
+
+    if (resyncPhase == RP_NONE) {
+        if (databaseResult == 2) {
+            SystemLineText(index, 5, 0, 15000, e.playerName.c_str());
+            SystemLine(index, 7, "Find news and help in the forum of this server's community", 15000);
+        } else {
+            SystemLine(index, 5, "Welcome here! Please have a look on active settings!", 15000);
+            SystemLine(index, 7, "^7Find news and help in the ^3forum^7 of this server's community",
+                       15000);
+        }
+        SystemLine(index, 6, "^7Enter ^3#info^7 to get active serversettings", 15000);
+    }
+
+    if (!isCity()) {
+        e.monitorState = 1;
+        e.monitorTime = clock_.now();
+    }
+    if (!multiplayerEnded && raceState != RS_NONE && !isCity()) DrawStatusBar(index);
+    if (usedEntries > 1 && players >= 1) becomeActiveIfIdle();
+    return 0;
+}
+
+int TMX_MAIN::onNewPlayer() {
+    IS_NPL npl;
+    if (!takeInto(*link, npl)) return 0;
+    const bool debug = debugOn();
+    const bool handshake = runRequest.load() == RUN_CONNECTING;
+    if (debug) {
+        if (!handshake) console_.out("IS_NPL");
+        console_.out("\nDEBUG: NPL -> PLID:%d, UCID:%d, NumP:%d, Type:%d", npl.PLID, npl.UCID, npl.NumP,
+                     npl.PType);
+    }
+
+    const int known = FindIndex(npl.UCID, npl.PLID);
+    if (known != -1) {
+        // The driver comes back from the garage.
+        data::cl_LfsPlayer& e = entry(known);
+        link->DeleteGroup(BG_INFO, e.ucid);
+        ResetCityJob(known);
+        if (debug) console_.out("\nDEBUG: NPL ->%s left the carsetup", e.userName.c_str());
+        e.previousDriverStatus = DS_GARAGE;
+        e.driverStatus = DS_PITS;
+        e.car.assign(npl.CName.view());
+        if (isCity()) CityCarCheck(known);
+        e.ResetRaceData();
+        SetJoinValues(known);
+        if (master) e.LoadCombination(*master, currentTrack.c_str());
+        CheckCarSet();
+        e.reportReceived = 0;
+        if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
+        if (raceState == RS_RACE && startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+            e.previousDriverStatus = DS_PITS;
+            e.driverStatus = DS_ON_TRACK;
+        }
+        DrawStatusBar(known);
+        e.monitorState = 1;
+        e.monitorTime = clock_.now();
+        return 0;
+    }
+
+    const int connection = FindIndex(npl.UCID, -1);
+    if (connection == -1) {
+        console_.out("\nTMX: IS_NPL -> DatabaseMismatch - unknown UCID\nTerminating.......");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    if (entry(connection).plid != 0 && usedEntries >= kTableSize) {
+        console_.out("\nTMX: IS_NPL -> table full, player %d not taken", npl.PLID);
+        return 0;
+    }
+    ClearStatusBar(connection);
+    ClearEventMonitor(connection);
+    link->DeleteAll(npl.UCID);
+    if (entry(connection).watchTarget != data::kNoEntry) EndWatching(connection);
+    if (entry(connection).driverStatus == DS_EARLY) {
+        entry(connection).previousDriverStatus = 1;
+        entry(connection).driverStatus = DS_SPECTATING;
+    }
+
+    // An AI player always gets an entry of its own, so that it can never take
+    // over (and rename) its owner's entry, the host's above all.
+    const bool isAi = (npl.PType & PTYPE_AI) != 0;
+    int index = connection;
+    if (entry(connection).plid == 0 && !isAi) {
+        data::cl_LfsPlayer& e = entry(connection);
+        e.previousDriverStatus = e.driverStatus;
+        e.driverStatus = DS_PITS;
+        e.plid = npl.PLID;
+        e.playerName.assign(npl.PName.view());
+        e.car.assign(npl.CName.view());
+        ++players;
+        e.ResetRaceData();
+        if (debug) console_.out("\nDEBUG: NPL -> added first player for connection");
+    } else {
+        if (usedEntries >= kTableSize) {
+            console_.out("\nTMX: IS_NPL -> table full, player %d not taken", npl.PLID);
+            return 0;
+        }
+        index = usedEntries;
+        data::cl_LfsPlayer& e = entry(index);
+        e = entry(connection);
+        e.playerName.assign(npl.PName.view());
+        e.car.assign(npl.CName.view());
+        e.previousDriverStatus = DS_CONNECTED;
+        e.driverStatus = DS_PITS;
+        e.plid = npl.PLID;
+        ++usedEntries;
+        ++players;
+        e.ResetRaceData();
+        if (debug) console_.out("\nDEBUG: NPL -> added a new index (no empty connection)");
+    }
+
+    data::cl_LfsPlayer& p = entry(index);
+    p.lastNpl = npl;
+    p.handicapMass = npl.H_Mass;
+    p.handicapRestriction = npl.H_TRes;
+    p.ai = 0;
+    SetJoinValues(index);
+    StartSkill(p.ucid, p.plid);
+
+    if (isAi) {
+        BroadcastSystemText(1, 4, 5000);
+        if (debug) console_.out("\nDEBUG: NPL -> an AI is joining the race");
+        p.previousDriverStatus = DS_SPECTATING;
+        p.driverStatus = DS_PITS;
+        p.ai = 1;
+        if (handshake) {
+            p.previousDriverStatus = 1;
+            p.driverStatus = DS_EARLY;
+        }
+    } else if (handshake) {
+        if (master) p.LoadCombination(*master, currentTrack.c_str());
+        p.previousDriverStatus = 1;
+        p.driverStatus = DS_EARLY;
+        SystemLineText(index, 1, 1, 5000);
+        CheckCarSet();
+        if (isCity()) {
+            CityCarCheck(index);
+            ResetCityJob(index);
+        }
+        return 0;
+    }
+
+    if (isCity()) {
+        CityCarCheck(index);
+        ResetCityJob(index);
+        DrawStatusBar(index);
+    }
+    if (master) p.LoadCombination(*master, currentTrack.c_str());
+    p.reportReceived = 0;
+    if (raceState == RS_RACE && startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+        p.previousDriverStatus = DS_PITS;
+        p.driverStatus = DS_ON_TRACK;
+    }
+    if (debug) {
+        if (p.previousDriverStatus == DS_SPECTATING)
+            console_.out("\nDEBUG: %s from spectate to track", p.playerName.c_str());
+        else if (p.previousDriverStatus == DS_CONNECTED)
+            console_.out("\nDEBUG: %s New on track", p.playerName.c_str());
+    }
+    if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
+    CheckCarSet();
+    return 0;
+}
+
+int TMX_MAIN::onPlayerPits() {
+    IS_PLP plp;
+    if (!takeInto(*link, plp)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    const int index = FindIndex(-1, plp.PLID);
+    if (index == -1) {
+        console_.out("\nTMX: PLP -> unknown player - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    const bool debug = debugOn();
+    data::cl_LfsPlayer& e = entry(index);
+    if (debug) console_.out(" ISP_PLP -> PIdx: %d, PId: %d", index, e.plid);
+    if (e.driverStatus == DS_EARLY) {
+        e.previousDriverStatus = DS_ON_TRACK;
+        e.driverStatus = DS_RACING;
+    }
+    if (debug) console_.out("\nClearButtons -");
+    ClearEventMonitor(index);
+    link->DeleteAll(e.ucid);
+    if (debug) console_.out("Done,   ");
+    e.reportReceived = -1;
+    if (e.driverStatus == DS_ON_TRACK || e.driverStatus == DS_RACING) {
+        if (!(raceState == RS_QUALIFYING && e.qualifyingDone)) ChangeSkillPoints(index, -2, 17);
+        if (isCity()) CityCharge(index, 200, 11);
+    } else if (e.driverStatus >= DS_PITLANE && e.driverStatus <= DS_PITSTOP_DONE) {
+        ChangeSkillPoints(index, 10, 9);
+    }
+    if (debug) console_.out("Change PlStatus,   ");
+    e.previousDriverStatus = e.driverStatus;
+    e.driverStatus = DS_GARAGE;
+    if (players == 1) OpenTrackAndPitLane();
+    if (!isCity()) DrawStatusBar(index);
+    if (master) e.SaveCombination(*master);
+    if (pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
+    StartPositionFreeze();
+    if (isCity()) CityGarageCosts(index);
+    CheckQualifyingEnd();
+    return 0;
+}
+
+int TMX_MAIN::onPlayerLeaves() {
+    IS_PLL pll;
+    if (!takeInto(*link, pll)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    const int index = FindIndex(-1, pll.PLID);
+    if (index == -1) {
+        console_.out("\nTMX: PLL -> unknown player - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    data::cl_LfsPlayer& e = entry(index);
+    if (debugOn()) console_.out(" ISP_PLL -> PIdx: %d, PId: %d", index, e.plid);
+    if (e.driverStatus == DS_EARLY) {
+        e.previousDriverStatus = DS_ON_TRACK;
+        e.driverStatus = DS_RACING;
+    }
+    if (isCity() && e.driverStatus > DS_PITSTOP_DONE) CityCharge(index, 200, 11);
+    if (e.driverStatus == DS_GARAGE) {
+        e.previousDriverStatus = DS_ON_TRACK;
+        e.driverStatus = DS_RACING;
+    }
+    if (isCity()) CityGarageCosts(index);
+    e.previousDriverStatus = e.driverStatus;
+    e.driverStatus = DS_SPECTATING;
+    e.pendingPenalty = 0;
+    if (master) e.SaveCombination(*master);
+    ClearEventMonitor(index);
+    const int ucid = e.ucid;
+    if (isCity()) link->DeleteGroup(BG_INFO, ucid);
+    CheckQualifyingEnd();
+    RemovePlayer(ucid, pll.PLID);
+    CheckQualifyingEnd();
+    const int connection = FindIndex(ucid, -1);
+    if (connection != -1) {
+        if (!isCity()) DrawStatusBar(connection);
+        entry(connection).monitorState = 1;
+        entry(connection).monitorTime = clock_.now();
+    }
+    StartPositionFreeze();
+    return 0;
+}
+
+int TMX_MAIN::onConnectionLeaves() {
+    IS_CNL cnl;
+    if (!takeInto(*link, cnl)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    const int index = FindIndex(cnl.UCID, -1);
+    if (index == -1) {
+        console_.out("\nTMX: CNL -> unknown connection - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    const bool debug = debugOn();
+    if (debug) console_.out(" ISP_CNL ->UId:%d, Idx:%d, ", cnl.UCID, index);
+    if (master) entry(index).SaveCombination(*master);
+    EndWatching(index);
+    StartPositionFreeze();
+    if (debug) console_.out("%s", leaveReason(cnl.Reason));
+    RemoveConnection(cnl.UCID);
+    CheckQualifyingEnd();
+    return 0;
+}
+
+int TMX_MAIN::onRename() {
+    IS_CPR cpr;
+    if (!takeInto(*link, cpr)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    if (debugOn()) console_.out(" ISP_CPR ->");
+    const int index = FindIndex(cpr.UCID, -1);
+    if (index == -1) {
+        console_.out("\nTMX: CPR -> unknown connection - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    entry(index).playerName.assign(cpr.PName.view());
+    return 0;
+}
+
+int TMX_MAIN::onTakeOver() {
+    IS_TOC toc;
+    if (!takeInto(*link, toc)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    if (debugOn()) console_.out(" ISP_TOC ->");
+    if (FindIndex(-1, toc.PLID) == -1) {
+        console_.out("\nTMX: TOC -> unknown player - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    if (FindIndex(toc.NewUCID, -1) == -1) {
+        console_.out("\nTMX: TOC -> unknown new connection -> database mismatch");
+        return -1;
+    }
+    if (FindIndex(toc.OldUCID, -1) == -1) {
+        console_.out("\nTMX: TOC -> unknown old connection -> database mismatch");
+        return -1;
+    }
+    if (FindIndex(toc.OldUCID, toc.PLID) == -1) {
+        console_.out("\nTMX: TOC -> playerid and oldconnection-id dont match -> database mismatch");
+        return -1;
+    }
+    return 0;
+}
+
+int TMX_MAIN::onCarReset() {
+    IS_CRS crs;
+    if (!takeInto(*link, crs)) return 0;
+    if (runRequest.load() == RUN_CONNECTING) return 0;
+    const int index = FindIndex(-1, crs.PLID);
+    if (index == -1) {
+        console_.out("\nTMX: CRS -> unknown player - database mismatch\nTerminating ....\n");
+        runRequest = RUN_ERROR;
+        return -1;
+    }
+    if (entry(index).driverStatus > DS_GARAGE) {
+        ChangeSkillPoints(index, -5, 2);
+        TeamLine(index, 1, LanguageLine(index, data::LB_TEAM, 19), 5000);
+    }
+    return 0;
+}
+
+int TMX_MAIN::RemovePlayer(int ucid, int plid) {
+    int index = FindIndex(ucid, plid);
+    const bool debug = debugOn();
+    if (index == -1) {
+        if (debug)
+            console_.out("\nDEBUG:  RemovePlayer(uid,pid) -> DB-Error -> Pl not found (uid %d,pid %d)",
+                         ucid, plid);
+        return -1;
+    }
+    data::cl_LfsPlayer& e = entry(index);
+    if (debug) console_.out("\nDEBUG: Moved player from active to passive :%s", e.playerName.c_str());
+    e.summaryTime = clock_.now();
+    if (serverKind != SK_MULTI_REPLAY) {
+        e.summaryPoints = e.racePoints;
+        e.summaryBase = e.basePoints;
+        CommitSkill(ucid, plid);
+    }
+    if (!e.isHost() && !e.ai && serverKind != SK_MULTI_REPLAY && master) {
+        e.SaveCombination(*master);
+        e.SaveToDatabase(*master);
+        e.reportReceived = -1;
+    }
+
+    DrawStatusBar(index);
+    ClearFlags(index);
+    ClearEventMonitor(index);
+    if (!e.ai) link->DeleteAll(e.ucid);
+    if (e.watchedBy != data::kNoEntry && e.watchedBy < usedEntries) {
+        const std::uint8_t watcherUcid = entry(e.watchedBy).ucid;
+        for (std::uint8_t group : {BG_TEAM, BG_ORGA, BG_SYSTEM, BG_PIT_BOARD})
+            link->DeleteGroup(group, watcherUcid);
+        EndWatching(e.watchedBy);
+    }
+    e.plid = 0;
+    --players;
+
+    // An extra entry (an AI player) goes with its player; a connection's own
+    // entry stays as the connection.
+    if (FindIndex(ucid, -1) != index) freeEntry(index);
+    if (players == 0) OpenTrackAndPitLane();
+
+    if (FindIndex(ucid, plid) != -1) {
+        console_.out("\nTMX:   I have a DB-problem. A player exists twice !? uid:%d,pid:%d\n", ucid, plid);
+        return -1;
+    }
+    return 0;
+}
+
+int TMX_MAIN::RemoveConnection(int ucid) {
+    const bool debug = debugOn();
+    if (FindIndex(ucid, -1) == -1) {
+        if (debug) console_.out("\nDEBUG: RemoveConnection ->  Error DB");
+        return -1;
+    }
+    for (int index = FindIndex(ucid, -1); index != -1; index = FindIndex(ucid, -1)) {
+        if (debug) console_.out("\nDEBUG: Removing connection :%s", entry(index).playerName.c_str());
+        EndWatching(index);
+        if (entry(index).plid != 0) {
+            entry(index).driverStatus = DS_NONE;
+            RemovePlayer(ucid, entry(index).plid);
+            index = FindIndex(ucid, -1);
+            if (index == -1) break;
+        }
+        link->ForgetAll(static_cast<std::uint8_t>(ucid));
+        if (data::PlayerEntry* record = entry(index).databaseEntry) {
+            if (record == &hostDummyEntry || !master) {
+                record->online = 0;
+            } else {
+                DatabaseLock lock(*master, nullptr);
+                record->online = 0;
+            }
+        }
+        freeEntry(index);
+    }
+    --connections;
+    CheckCarSet();
+    return 0;
+}
+
+}  // namespace tmx

@@ -1,0 +1,102 @@
+// cl_LfsPlayer: one entry of a controller's connection and player table, and
+// the player record that is loaded from and saved to the central database.
+// Race control, driver information and the city game add their own fields to
+// it as they are built; each field starts at its reset value.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "common/fixed_string.h"
+#include "data/player_database.h"
+#include "insim/packets.h"
+
+namespace tmx {
+class cl_MasterControl;
+}
+
+namespace tmx::data {
+
+struct cl_Language;
+
+constexpr std::uint8_t kNoEntry = 255;  // watch links and freed slots
+constexpr const char* kHostName = "host";
+
+class cl_LfsPlayer {
+public:
+    cl_LfsPlayer() { Reset(0); }
+    virtual ~cl_LfsPlayer() = default;
+    cl_LfsPlayer(const cl_LfsPlayer&) = default;
+    cl_LfsPlayer& operator=(const cl_LfsPlayer&) = default;
+
+    // Every field to its reset value; now is stored in the city-game timer.
+    void Reset(std::int64_t now);
+    // Per-race data cleared when a player joins the race.
+    void ResetRaceData();
+
+    // Database (the master holds the lock while fields are copied).
+    // Load: -1, 0 (host or AI: nothing done) or the find-or-create result.
+    int LoadFromDatabase(cl_MasterControl& master);
+    int SaveToDatabase(cl_MasterControl& master);
+    int LoadCombination(cl_MasterControl& master, const char* track);
+    int SaveCombination(cl_MasterControl& master);
+
+    bool isHost() const { return playerName == kHostName; }
+
+    // ---- Database record -------------------------------------------------
+    PlayerEntry* databaseEntry = nullptr;
+    const cl_Language* language = nullptr;
+    FixedString<4> languageCode{"ori"};
+    std::uint8_t teamColour = 3;
+    std::uint8_t teamPosition = 170;
+    std::uint8_t chatLevel = 2;
+    std::int32_t skillPoints = 0;
+    std::uint32_t skillLaps = 0;
+    CombinationRecord* combination = nullptr;
+    std::int32_t combinationLaps = 0;
+    std::array<std::int32_t, 5> currentLap{};
+    std::array<std::int32_t, 5> bestSectors{};
+    std::array<std::int32_t, 5> personalBest{};
+
+    // ---- Connection and player ---------------------------------------------
+    std::uint8_t ucid = 0;
+    std::uint8_t plid = 0;
+    FixedString<25> playerName;
+    FixedString<25> userName;
+    FixedString<5> car;
+    std::uint8_t handicapMass = 0;
+    std::uint8_t handicapRestriction = 0;
+    std::uint8_t admin = 0;
+    std::uint8_t ai = 0;
+    insim::IS_NCN lastNcn;
+    insim::IS_NPL lastNpl;
+    std::int64_t connectTime = 0;
+    std::int64_t leaveTime = 0;
+
+    // ---- Session and display ---------------------------------------------------
+    std::int32_t driverStatus = 0;
+    std::int32_t previousDriverStatus = 0;
+    std::int32_t monitorState = 0;
+    std::int64_t monitorTime = 0;
+    std::int32_t monitorVersion = 0;  // event version the monitor shows
+    std::uint8_t qualifyingButton = 0;
+    std::uint8_t statusBarDrawn = 0;
+    std::uint8_t displayFlag = 0;
+    std::uint8_t watchTarget = kNoEntry;
+    std::uint8_t watchedBy = kNoEntry;
+    std::int8_t reportReceived = -1;  // 0 after a join, 255 (-1) after garage or removal
+
+    // ---- Race control -----------------------------------------------------------
+    std::int32_t basePoints = 0;     // total skill points when the driver joined the race
+    std::int32_t racePoints = 0;     // skill points gained or lost since then
+    std::int32_t summaryPoints = 0;  // kept for the summary when he leaves
+    std::int32_t summaryBase = 0;
+    std::int64_t summaryTime = 0;    // when the summary is due; 0 = none
+    std::int32_t pendingPenalty = 0;
+    std::uint8_t qualifyingDone = 0;  // done under the qualifying rules
+
+    // ---- City game -----------------------------------------------------------------
+    std::int64_t cityTimer = 0;
+};
+
+}  // namespace tmx::data

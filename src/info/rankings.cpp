@@ -1,0 +1,11 @@
+// Server rankings per car and track combination.
+#include "controller/tmx_main.h"
+
+namespace tmx {
+
+// The ranking lists are built from the central database's combination
+// records; with no list kept yet there is nothing to build or check.
+void TMX_MAIN::BuildRankings() {}
+void TMX_MAIN::CheckCarSet() {}
+
+}  // namespace tmx

@@ -1,0 +1,565 @@
+// The controller against the simulated LFS server over loopback TCP: the
+// handshake, the server state, the table handlers and the stop paths. The
+// controller runs on the test's own thread, one loop pass at a time.
+#include "controller/tmx_main.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "lfs-sim/lfs_sim.h"
+#include "master/master_control.h"
+#include "support/fake_clock.h"
+#include "support/temp_dir.h"
+
+namespace tmx {
+namespace {
+
+using namespace insim;
+using testing::FakeClock;
+using testing::TempDir;
+
+constexpr int kWaitMs = 10000;  // safety net only: waits end on events
+
+RawPacket tinyPacket(std::uint8_t subType, std::uint8_t reqI = 0) {
+    IS_TINY t;
+    t.SubT = subType;
+    t.ReqI = reqI;
+    return encode(t);
+}
+
+// A packet the controller takes off the link and discards.
+RawPacket filler() { return tinyPacket(TINY_REPLY); }
+
+RawPacket versionPacket(int insimVersion = 4) {
+    IS_VER v;
+    v.ReqI = 1;
+    v.Version = "0.5Z";
+    v.Product = "S2";
+    v.InSimVer = static_cast<std::uint16_t>(insimVersion);
+    return encode(v);
+}
+
+std::size_t countOf(const std::string& haystack, const std::string& needle) {
+    std::size_t n = 0;
+    for (auto pos = haystack.find(needle); pos != std::string::npos;
+         pos = haystack.find(needle, pos + needle.size()))
+        ++n;
+    return n;
+}
+
+class ControllerTest : public ::testing::Test {
+protected:
+    ControllerTest() : master(console, clock), link(console, clock), c(console, clock) {}
+
+    void SetUp() override { startSim(sim::SimOptions{}); }
+    void TearDown() override {
+        if (simulator) simulator->stop();
+    }
+
+    void startSim(sim::SimOptions options) {
+        if (simulator) simulator->stop();
+        options.keepAliveMs = 0;
+        simulator = std::make_unique<sim::LfsSim>(options);
+        ASSERT_TRUE(simulator->start());
+        dir.write("languages/__MASTER.lng", "<(cr)>\r\n\"ori\"\r\n<tmxm>\r\n\"Welcome back %%\"\r\n");
+        master.workDir = dir.path();
+        master.readKey = [] { return 0; };
+        if (master.languages.count() == 0) {
+            ASSERT_EQ(master.languages.loadFile(dir.path() + "/languages/", "__MASTER.lng"), 0);
+        }
+        c.link = &link;
+        c.master = &master;
+        c.host = "127.0.0.1";
+        c.port = std::to_string(simulator->port()).c_str();
+        c.debugState = DBG_OFF;
+        link.debug = 0;
+    }
+
+    // Connects, finishes the handshake and enters the loop as Run does.
+    void startRunning() {
+        ASSERT_EQ(c.Connect(), 0);
+        c.runRequest = RUN_RUNNING;
+        c.activity = ACT_ACTIVE;
+        link.receiveWaitMs = 50;
+        // The last request of the handshake is answered before the marker.
+        ASSERT_TRUE(simulator->waitForPacket(ISP_TINY, TINY_RST, kWaitMs));
+        barrier();
+    }
+
+    // Runs loop passes until cond holds; false when it never does.
+    bool pumpUntil(const std::function<bool()>& cond, int maxPasses = 400) {
+        for (int i = 0; i < maxPasses; ++i) {
+            if (cond()) return true;
+            if (!c.Pass()) return cond();
+        }
+        return cond();
+    }
+
+    // Makes sure the controller has handled everything the simulator sent
+    // before now: the simulator sends an IS_ISM, whose handler always prints
+    // "   host", and the loop runs until that line appears.
+    void barrier() {
+        const std::size_t seen = countOf(console.output(), "   host");
+        IS_ISM ism;
+        ism.Host = 1;
+        ASSERT_TRUE(simulator->sendPacket(encode(ism)));
+        ASSERT_TRUE(pumpUntil([&] { return countOf(console.output(), "   host") > seen; }));
+    }
+
+    std::size_t received(std::uint8_t type, int sub = -1, std::size_t from = 0) {
+        sim::SimState s = simulator->snapshot();
+        std::size_t n = 0;
+        for (std::size_t i = from; i < s.received.size(); ++i)
+            if (s.received[i].is(type, sub)) ++n;
+        return n;
+    }
+
+    int joinGuest(int ucid, const char* user, const char* nick) {
+        EXPECT_TRUE(simulator->join(ucid, user, nick).ok);
+        return ucid;
+    }
+    int joinTrack(int ucid, bool ai = false, const char* car = "XRT") {
+        sim::PlayerSpec spec;
+        spec.ucid = ucid;
+        spec.ai = ai;
+        spec.car = car;
+        sim::Outcome o = simulator->joinTrack(spec);
+        EXPECT_TRUE(o.ok) << o.error;
+        return o.id;
+    }
+
+    TempDir dir;
+    CaptureConsole console;
+    FakeClock clock;
+    cl_MasterControl master;
+    std::unique_ptr<sim::LfsSim> simulator;
+    cl_InsimHandling link;
+    TMX_MAIN c;
+};
+
+// ---- Handshake ---------------------------------------------------------------
+
+TEST_F(ControllerTest, HandshakeWithOnlyTheHostStillAsksForPlayersThenGreets) {
+    ASSERT_EQ(c.Connect(), 0);
+    sim::SimState s = simulator->snapshot();
+    ASSERT_GE(s.received.size(), 7u);
+    EXPECT_TRUE(s.received[0].is(ISP_ISI));
+    EXPECT_TRUE(s.received[1].is(ISP_TINY, TINY_VER));
+    EXPECT_TRUE(s.received[2].is(ISP_TINY, TINY_SST));
+    EXPECT_TRUE(s.received[3].is(ISP_TINY, TINY_NCN));
+    EXPECT_TRUE(s.received[4].is(ISP_TINY, TINY_NPL)) << "asked even with no player";
+    EXPECT_TRUE(s.received[5].is(ISP_MTC));
+    EXPECT_TRUE(s.received[s.received.size() - 2].is(ISP_TINY, TINY_SST));
+    EXPECT_TRUE(s.received.back().is(ISP_TINY, TINY_RST));
+    EXPECT_EQ(s.countPackets(ISP_MSX), 2u);
+    EXPECT_EQ(s.countPackets(ISP_MST), 7u);
+    EXPECT_EQ(c.usedEntries, 1);
+    EXPECT_EQ(c.connections, 1);
+    EXPECT_EQ(c.players, 0);
+    EXPECT_EQ(c.entry(0).playerName, "host");
+    EXPECT_EQ(c.entry(0).driverStatus, DS_CONNECTED);
+    EXPECT_EQ(c.resyncFlag, 1);
+    EXPECT_EQ(c.serverLanguage, master.languages.language(0));
+}
+
+TEST_F(ControllerTest, HandshakeCollectsEveryConnectionAndPlayer) {
+    joinGuest(1, "alice", "^1Alice");
+    joinGuest(2, "bob", "Bob");
+    joinTrack(1);
+    joinTrack(0, true);  // an AI car of the host
+    ASSERT_EQ(c.Connect(), 0);
+    EXPECT_EQ(c.connections, 3);
+    EXPECT_EQ(c.players, 2);
+    EXPECT_EQ(c.usedEntries, 4) << "the AI car has an entry of its own";
+    const int alice = c.FindIndex(1, -1);
+    ASSERT_NE(alice, -1);
+    EXPECT_EQ(c.entry(alice).driverStatus, DS_EARLY) << "joined before the controller was ready";
+    EXPECT_EQ(c.entry(alice).previousDriverStatus, 1);
+    EXPECT_EQ(c.entry(0).plid, 0) << "the host's own entry keeps no AI player";
+    EXPECT_EQ(c.entry(3).ucid, 0);
+    EXPECT_EQ(c.entry(3).ai, 1);
+}
+
+// IS_VER and IS_STA share nine tries. Each try is one poll: the first poll
+// after the request only receives, every further one cuts one packet.
+class HandshakeTriesTest : public ControllerTest {
+protected:
+    void SetUp() override {
+        sim::SimOptions options;
+        options.versionReply.answer = false;
+        options.stateReply.answer = false;
+        startSim(options);
+        link.receiveWaitMs = 5000;  // the fillers always arrive within one wait
+    }
+
+    // Fillers before IS_VER and before IS_STA; returns Connect's result.
+    int connectWith(int beforeVersion, int beforeState) {
+        int result = 0;
+        std::thread controller([&] { result = c.Connect(); });
+        EXPECT_TRUE(simulator->waitForPacket(ISP_TINY, TINY_VER, kWaitMs));
+        std::vector<RawPacket> burst(static_cast<std::size_t>(beforeVersion), filler());
+        burst.push_back(versionPacket());
+        EXPECT_TRUE(simulator->sendBurst(burst));
+        if (simulator->waitForPacket(ISP_TINY, TINY_SST, kWaitMs)) {
+            std::vector<RawPacket> state(static_cast<std::size_t>(beforeState), filler());
+            IS_STA sta = simulator->snapshot().model.state(1);
+            state.push_back(encode(sta));
+            EXPECT_TRUE(simulator->sendBurst(state));
+        }
+        controller.join();
+        return result;
+    }
+};
+
+TEST_F(HandshakeTriesTest, VersionOnTheFifthTryLeavesFourTriesForTheState) {
+    // tries 1-4: receive + three fillers, 5: IS_VER; 6: receive, 7-8 fillers, 9: IS_STA
+    EXPECT_EQ(connectWith(3, 2), 0);
+    EXPECT_EQ(c.usedEntries, 1);
+}
+
+TEST_F(HandshakeTriesTest, StateOnTheTenthTryIsTooLate) {
+    c.debugState = DBG_ON;
+    link.debug = 0;
+    EXPECT_EQ(connectWith(3, 3), -1);
+    EXPECT_NE(console.output().find("no IS_STA!\nTerminating....\n"), std::string::npos);
+    EXPECT_EQ(received(ISP_TINY, TINY_NCN), 0u);
+}
+
+TEST_F(ControllerTest, NoVersionEndsTheThreadAsDeadAtStart) {
+    sim::SimOptions options;
+    options.versionReply.answer = false;
+    startSim(options);
+    link.receiveWaitMs = 5;
+    c.Run();
+    EXPECT_EQ(c.activity.load(), ACT_STOPPED);
+    EXPECT_EQ(c.runRequest.load(), RUN_CONNECTING) << "the master counts this server dead";
+    EXPECT_NE(console.output().find("\ncan't connect LFS\nTerminating"), std::string::npos);
+}
+
+TEST_F(ControllerTest, WrongInsimVersionStopsTheController) {
+    sim::SimOptions options;
+    options.insimVersion = 5;
+    startSim(options);
+    EXPECT_EQ(c.Connect(), -1);
+    EXPECT_EQ(c.runRequest.load(), RUN_STOP);
+    EXPECT_NE(console.output().find("\nwrong insimversion. need version 4\nTerminating....\n"),
+              std::string::npos);
+}
+
+// ---- Server state ---------------------------------------------------------------
+
+TEST_F(ControllerTest, StateDuringTheHandshakeOnlyRecordsTheTrack) {
+    sim::SessionSpec race;
+    race.kind = sim::SessionKind::Race;
+    race.laps = 5;
+    race.track = "AS3";
+    ASSERT_TRUE(simulator->startSession(race).ok);
+    ASSERT_EQ(c.Connect(), 0);
+    EXPECT_EQ(c.currentTrack, "AS3");
+    EXPECT_EQ(c.raceState, RS_NONE);
+    EXPECT_EQ(c.serverKind, SK_HOST_DRIVES);
+    EXPECT_EQ(c.multiplayer, 1);
+}
+
+TEST_F(ControllerTest, ServerKindFromTheStateFlags) {
+    startRunning();
+    ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_REPLAY).ok);
+    barrier();
+    EXPECT_EQ(c.serverKind, SK_SINGLE) << "replay and game with one connection";
+    EXPECT_EQ(c.multiplayer, 0);
+    EXPECT_EQ(link.Multiplayer(), 0);
+
+    ASSERT_TRUE(simulator->setStateFlags(ISS_MULTI).ok);
+    barrier();
+    EXPECT_EQ(c.serverKind, SK_DEDICATED);
+    EXPECT_EQ(c.multiplayer, 1);
+}
+
+TEST_F(ControllerTest, ReplayWithSeveralConnectionsIsAMultiplayerReplay) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_REPLAY).ok);
+    barrier();
+    EXPECT_EQ(c.serverKind, SK_MULTI_REPLAY);
+    EXPECT_EQ(c.multiplayer, 0);
+}
+
+TEST_F(ControllerTest, HostAloneMakesTheServerIdleAndOpensTrackAndPitLane) {
+    startRunning();
+    c.trackClosed = 1;
+    c.pitLaneClosed = 1;
+    ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_MULTI | ISS_PAUSED).ok);
+    barrier();
+    EXPECT_EQ(c.activity.load(), ACT_IDLE);
+    EXPECT_EQ(c.trackClosed, 0);
+    EXPECT_EQ(c.pitLaneClosed, 0);
+}
+
+TEST_F(ControllerTest, QualifyingStartWindowKeepsTheTrackClosedWhenIdle) {
+    sim::SessionSpec qual;
+    qual.kind = sim::SessionKind::Qualifying;
+    qual.qualMins = 20;
+    ASSERT_TRUE(simulator->startSession(qual).ok);
+    startRunning();
+    ASSERT_TRUE(pumpUntil([&] { return c.raceState == RS_QUALIFYING; }));
+    c.trackClosed = 1;
+    c.pitLaneClosed = 1;
+    ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_MULTI | ISS_PAUSED).ok);
+    barrier();
+    EXPECT_EQ(c.trackClosed, 1);
+    EXPECT_EQ(c.pitLaneClosed, 0);
+}
+
+TEST_F(ControllerTest, EntryScreenAfterMultiplayerForcesAResyncEvenWithMatchingCounts) {
+    startRunning();
+    ASSERT_EQ(c.serverKind, SK_HOST_DRIVES);
+    const std::size_t before = simulator->receivedCount();
+    ASSERT_TRUE(simulator->entryScreen().ok);
+    ASSERT_TRUE(pumpUntil([&] { return received(ISP_TINY, TINY_SST, before) >= 1; }));
+    ASSERT_TRUE(simulator->waitForPacket(ISP_TINY, TINY_SST, kWaitMs, before));
+    barrier();
+    barrier();
+    EXPECT_EQ(received(ISP_TINY, TINY_NCN, before), 1u);
+    // the collected table is whole again: the host
+    EXPECT_EQ(c.resyncPhase, RP_NONE);
+    EXPECT_EQ(c.usedEntries, 1);
+    EXPECT_EQ(c.entry(0).playerName, "host");
+}
+
+TEST_F(ControllerTest, MultiplayerEndAloneDoesNotResync) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    const std::size_t before = simulator->receivedCount();
+    ASSERT_TRUE(simulator->multiplayerEnds().ok);
+    barrier();
+    EXPECT_EQ(received(ISP_TINY, TINY_NCN, before), 0u);
+    EXPECT_EQ(c.usedEntries, 1) << "every entry but the host's is removed";
+    EXPECT_EQ(c.connections, 1);
+}
+
+TEST_F(ControllerTest, CountMismatchEmptiesAndRecollectsTheTable) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    // Bob and his car appear on the server without the controller hearing of it.
+    ASSERT_TRUE(simulator
+                    ->apply([](sim::ServerModel& m, sim::Outbox& out) {
+                        m.addConnection(2, "bob", "Bob", false, out);
+                        sim::PlayerSpec car;
+                        car.ucid = 2;
+                        m.addPlayer(car, out);
+                        out.clear();
+                        return sim::Outcome::success();
+                    })
+                    .ok);
+    const std::size_t before = simulator->receivedCount();
+    ASSERT_TRUE(simulator->sendPacket(encode(simulator->snapshot().model.state(0))));
+    ASSERT_TRUE(pumpUntil([&] { return c.resyncPhase == RP_CONNECTIONS; }));
+    EXPECT_EQ(c.usedEntries, 0) << "the table is emptied first";
+    c.resyncFlag = 0;
+    ASSERT_TRUE(pumpUntil([&] { return c.resyncPhase == RP_NONE; }));
+    EXPECT_EQ(c.resyncFlag, 1);
+    EXPECT_EQ(c.connections, 3);
+    EXPECT_EQ(c.players, 1);
+    EXPECT_EQ(c.FindIndex(2, -1) != -1, true);
+    sim::SimState s = simulator->snapshot();
+    const sim::ReceivedPacket* ncn = s.findPacket(ISP_TINY, TINY_NCN, before);
+    const sim::ReceivedPacket* npl = s.findPacket(ISP_TINY, TINY_NPL, before);
+    const sim::ReceivedPacket* sst = s.findPacket(ISP_TINY, TINY_SST, before);
+    const sim::ReceivedPacket* rst = s.findPacket(ISP_TINY, TINY_RST, before);
+    ASSERT_TRUE(ncn && npl && sst && rst);
+    EXPECT_LT(ncn->timeMs, npl->timeMs + 1);
+    EXPECT_LT(npl->timeMs, sst->timeMs + 1);
+    EXPECT_LT(sst->timeMs, rst->timeMs + 1);
+}
+
+// ---- The table ---------------------------------------------------------------------
+
+TEST_F(ControllerTest, AiCarOnTheHostGetsItsOwnEntryAndLeavingFreesOnlyIt) {
+    startRunning();
+    const int ai = joinTrack(0, true);
+    barrier();
+    ASSERT_EQ(c.usedEntries, 2);
+    EXPECT_EQ(c.entry(0).playerName, "host");
+    EXPECT_EQ(c.entry(0).plid, 0);
+    EXPECT_EQ(c.entry(1).ucid, 0);
+    EXPECT_EQ(c.entry(1).plid, ai);
+    EXPECT_EQ(c.players, 1);
+
+    ASSERT_TRUE(simulator->spectate(ai).ok);
+    barrier();
+    EXPECT_EQ(c.usedEntries, 1);
+    EXPECT_EQ(c.entry(0).playerName, "host");
+    EXPECT_EQ(c.players, 0);
+    EXPECT_EQ(c.connections, 1);
+    EXPECT_EQ(c.entry(1).ucid, data::kNoEntry) << "a freed slot carries UCID 255";
+}
+
+TEST_F(ControllerTest, HostDrivingBesideItsAiCarsKeepsEntryZero) {
+    startRunning();
+    const int own = joinTrack(0);
+    const int ai = joinTrack(0, true);
+    barrier();
+    ASSERT_EQ(c.usedEntries, 2);
+    ASSERT_EQ(c.entry(0).plid, own);
+    ASSERT_TRUE(simulator->spectate(own).ok);
+    barrier();
+    EXPECT_EQ(c.usedEntries, 2);
+    EXPECT_EQ(c.entry(0).playerName, "host");
+    EXPECT_EQ(c.entry(0).plid, 0);
+    EXPECT_EQ(c.entry(1).plid, ai);
+    EXPECT_EQ(c.FindIndex(0, -1), 0);
+}
+
+TEST_F(ControllerTest, ConnectionLeavingWithItsPlayerListedLosesBoth) {
+    joinGuest(1, "alice", "Alice");
+    joinGuest(2, "bob", "Bob");
+    joinTrack(1);
+    joinTrack(2);
+    startRunning();
+    ASSERT_EQ(c.players, 2);
+    IS_CNL cnl;
+    cnl.UCID = 1;
+    cnl.Total = 2;
+    ASSERT_TRUE(simulator->sendPacket(encode(cnl)));
+    barrier();
+    EXPECT_EQ(c.FindIndex(1, -1), -1);
+    EXPECT_EQ(c.connections, 2);
+    EXPECT_EQ(c.players, 1);
+    EXPECT_EQ(c.usedEntries, 2);
+    const int bob = c.FindIndex(2, -1);
+    ASSERT_NE(bob, -1);
+    EXPECT_EQ(c.entry(bob).playerName, "Bob");
+    EXPECT_NE(c.entry(bob).plid, 0);
+}
+
+TEST_F(ControllerTest, RenameChangesOnlyTheConnectionsOwnEntry) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    joinTrack(1, true);  // an AI car on Alice's connection
+    barrier();
+    ASSERT_EQ(c.usedEntries, 3);
+    const std::string aiName = c.entry(2).playerName.str();
+    ASSERT_TRUE(simulator->rename(1, "^2Alicia").ok);
+    barrier();
+    EXPECT_EQ(c.entry(1).playerName, "^2Alicia");
+    EXPECT_EQ(c.entry(2).playerName, aiName);
+}
+
+TEST_F(ControllerTest, TakeOverMismatchesAreReportedButKeepTheControllerRunning) {
+    joinGuest(1, "alice", "Alice");
+    const int car = joinTrack(1);
+    startRunning();
+    IS_TOC toc;
+    toc.PLID = static_cast<std::uint8_t>(car);
+    toc.OldUCID = 1;
+    toc.NewUCID = 9;
+    ASSERT_TRUE(simulator->sendPacket(encode(toc)));
+    toc.NewUCID = 0;
+    toc.OldUCID = 7;
+    ASSERT_TRUE(simulator->sendPacket(encode(toc)));
+    toc.OldUCID = 0;
+    ASSERT_TRUE(simulator->sendPacket(encode(toc)));
+    toc.OldUCID = 1;  // matches: nothing to say
+    ASSERT_TRUE(simulator->sendPacket(encode(toc)));
+    barrier();
+    const std::string out = console.output();
+    EXPECT_EQ(countOf(out, "\nTMX: TOC -> unknown new connection -> database mismatch"), 1u);
+    EXPECT_EQ(countOf(out, "\nTMX: TOC -> unknown old connection -> database mismatch"), 1u);
+    EXPECT_EQ(countOf(out, "\nTMX: TOC -> playerid and oldconnection-id dont match -> database mismatch"), 1u);
+    EXPECT_EQ(c.runRequest.load(), RUN_RUNNING);
+    EXPECT_EQ(c.entry(c.FindIndex(1, -1)).plid, car) << "a take-over changes no entry";
+}
+
+TEST_F(ControllerTest, UnknownPlayerStopsTheControllerAtTheNextPass) {
+    startRunning();
+    IS_PLL pll;
+    pll.PLID = 42;
+    ASSERT_TRUE(simulator->sendPacket(encode(pll)));
+    ASSERT_TRUE(pumpUntil([&] { return c.runRequest.load() == RUN_ERROR; }));
+    EXPECT_NE(console.output().find("\nTMX: PLL -> unknown player - database mismatch\nTerminating ....\n"),
+              std::string::npos);
+    EXPECT_FALSE(c.Pass());
+    EXPECT_EQ(c.activity.load(), ACT_STOPPED);
+    EXPECT_NE(console.output().find("\n\nTMX: ...is closing. An error occured"), std::string::npos);
+    EXPECT_EQ(c.usedEntries, 0);
+}
+
+TEST_F(ControllerTest, KnownConnectionIdTwiceStopsTheController) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    IS_NCN ncn;
+    ncn.UCID = 1;
+    ncn.UName = "mallory";
+    ncn.PName = "Mallory";
+    ASSERT_TRUE(simulator->sendPacket(encode(ncn)));
+    ASSERT_TRUE(pumpUntil([&] { return c.runRequest.load() == RUN_ERROR; }));
+    EXPECT_NE(console.output().find("\nTMX: IS_NCL -> DatabaseMismatch - UCID known\nTerminating......."),
+              std::string::npos);
+}
+
+TEST_F(ControllerTest, TheFiftyFirstConnectionIsRefused) {
+    startRunning();
+    for (int ucid = 1; ucid <= 50; ++ucid) {
+        IS_NCN ncn;
+        ncn.UCID = static_cast<std::uint8_t>(ucid);
+        ncn.UName = ("user" + std::to_string(ucid)).c_str();
+        ncn.PName = ("Driver " + std::to_string(ucid)).c_str();
+        ASSERT_TRUE(simulator->sendPacket(encode(ncn)));
+    }
+    barrier();
+    EXPECT_EQ(c.usedEntries, kTableSize);
+    EXPECT_EQ(c.connections, kTableSize);
+    EXPECT_EQ(c.FindIndex(50, -1), -1);
+    EXPECT_NE(console.output().find("\nTMX: IS_NCN -> table full, connection 50 not taken"), std::string::npos);
+    EXPECT_EQ(c.runRequest.load(), RUN_RUNNING);
+}
+
+// ---- Stopping ------------------------------------------------------------------------
+
+TEST_F(ControllerTest, KillAnnouncesItselfOneSecondBeforeClosingTheLink) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    const std::size_t before = simulator->receivedCount();
+    bool announcedBeforeTheWait = false;
+    bool closedDuringTheWait = true;
+    clock.setOnSleep([&](int ms) {
+        if (ms != 1000) return;
+        auto said = simulator->waitForPacket(ISP_MST, -1, kWaitMs, before);
+        IS_MST mst;
+        announcedBeforeTheWait = said && decode(said->bytes.data(), said->bytes.size(), mst) &&
+                                 mst.Msg == "^1TMX is killed by admin";
+        closedDuringTheWait = received(ISP_TINY, TINY_CLOSE, before) > 0;
+    });
+    c.activity = ACT_KILL;
+    EXPECT_FALSE(c.Pass());
+    EXPECT_TRUE(announcedBeforeTheWait);
+    EXPECT_FALSE(closedDuringTheWait);
+    EXPECT_EQ(c.activity.load(), ACT_STOPPED);
+    EXPECT_EQ(c.runRequest.load(), RUN_STOP);
+    EXPECT_EQ(c.usedEntries, 0);
+    EXPECT_TRUE(simulator->waitForPacket(ISP_TINY, TINY_CLOSE, kWaitMs, before));
+    const std::string out = console.output();
+    EXPECT_LT(out.find("\n\nServer 0: TMX is killed by admin"), out.find("\nServer 0: Insim disconnected\n\n"));
+}
+
+TEST_F(ControllerTest, StopByAdminClosesAndClears) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    c.runRequest = RUN_STOP;
+    EXPECT_FALSE(c.Pass());
+    EXPECT_EQ(c.activity.load(), ACT_STOPPED);
+    EXPECT_EQ(c.usedEntries, 0);
+    EXPECT_EQ(c.connections, 0);
+    EXPECT_EQ(link.GetState(), LINK_NOT_CONNECTED);
+    const std::string out = console.output();
+    const auto killed = out.find("\n\nServer 0: TMX is killed by admin");
+    ASSERT_NE(killed, std::string::npos);
+    EXPECT_LT(killed, out.find("\nServer 0: Insim disconnected"));
+    EXPECT_LT(out.find("\nServer 0: Insim disconnected"), out.find("\nServer 0: All connections cleared"));
+}
+
+}  // namespace
+}  // namespace tmx
