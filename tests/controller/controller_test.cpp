@@ -109,7 +109,25 @@ protected:
         ASSERT_TRUE(pumpUntil([&] { return countOf(console.output(), "   host") > seen; }));
     }
 
+    // Makes sure the simulator has recorded everything the controller sent so
+    // far: a ping from the controller's link arrives after all of it.
+    void flushToSim() {
+        static std::uint8_t marker = 100;
+        ++marker;
+        RawPacket ping = tinyPacket(TINY_PING, marker);
+        ASSERT_EQ(link.SendRaw(ping.data(), static_cast<int>(ping.size)), 0);
+        const std::uint8_t wanted = marker;
+        ASSERT_TRUE(simulator->waitFor(
+            [wanted](const sim::SimState& st) {
+                for (const auto& p : st.received)
+                    if (p.is(ISP_TINY, TINY_PING) && p.reqI() == wanted) return true;
+                return false;
+            },
+            kWaitMs));
+    }
+
     std::size_t received(std::uint8_t type, int sub = -1, std::size_t from = 0) {
+        if (link.GetState() >= LINK_CONNECTED) flushToSim();
         sim::SimState s = simulator->snapshot();
         std::size_t n = 0;
         for (std::size_t i = from; i < s.received.size(); ++i)
@@ -144,6 +162,7 @@ protected:
 
 TEST_F(ControllerTest, HandshakeWithOnlyTheHostStillAsksForPlayersThenGreets) {
     ASSERT_EQ(c.Connect(), 0);
+    flushToSim();
     sim::SimState s = simulator->snapshot();
     ASSERT_GE(s.received.size(), 7u);
     EXPECT_TRUE(s.received[0].is(ISP_ISI));
@@ -152,8 +171,9 @@ TEST_F(ControllerTest, HandshakeWithOnlyTheHostStillAsksForPlayersThenGreets) {
     EXPECT_TRUE(s.received[3].is(ISP_TINY, TINY_NCN));
     EXPECT_TRUE(s.received[4].is(ISP_TINY, TINY_NPL)) << "asked even with no player";
     EXPECT_TRUE(s.received[5].is(ISP_MTC));
-    EXPECT_TRUE(s.received[s.received.size() - 2].is(ISP_TINY, TINY_SST));
-    EXPECT_TRUE(s.received.back().is(ISP_TINY, TINY_RST));
+    ASSERT_TRUE(s.received.back().is(ISP_TINY, TINY_PING));  // the flush marker
+    EXPECT_TRUE(s.received[s.received.size() - 3].is(ISP_TINY, TINY_SST));
+    EXPECT_TRUE(s.received[s.received.size() - 2].is(ISP_TINY, TINY_RST));
     EXPECT_EQ(s.countPackets(ISP_MSX), 2u);
     EXPECT_EQ(s.countPackets(ISP_MST), 7u);
     EXPECT_EQ(c.usedEntries, 1);
@@ -364,6 +384,7 @@ TEST_F(ControllerTest, CountMismatchEmptiesAndRecollectsTheTable) {
     EXPECT_EQ(c.connections, 3);
     EXPECT_EQ(c.players, 1);
     EXPECT_EQ(c.FindIndex(2, -1) != -1, true);
+    flushToSim();
     sim::SimState s = simulator->snapshot();
     const sim::ReceivedPacket* ncn = s.findPacket(ISP_TINY, TINY_NCN, before);
     const sim::ReceivedPacket* npl = s.findPacket(ISP_TINY, TINY_NPL, before);
@@ -515,6 +536,84 @@ TEST_F(ControllerTest, TheFiftyFirstConnectionIsRefused) {
     EXPECT_EQ(c.FindIndex(50, -1), -1);
     EXPECT_NE(console.output().find("\nTMX: IS_NCN -> table full, connection 50 not taken"), std::string::npos);
     EXPECT_EQ(c.runRequest.load(), RUN_RUNNING);
+}
+
+TEST_F(ControllerTest, SetupScreenKeepsEveryConnectionAndPlayer) {
+    joinGuest(1, "alice", "Alice");
+    joinTrack(1);
+    startRunning();
+    ASSERT_TRUE(simulator->backToSetup().ok);
+    barrier();
+    EXPECT_EQ(c.setupScreen, 1);
+    EXPECT_EQ(c.connections, 2);
+    EXPECT_EQ(c.players, 1);
+}
+
+TEST_F(ControllerTest, CarResetCostsADriverOnTrackFivePoints) {
+    joinGuest(1, "alice", "Alice");
+    startRunning();
+    const int car = joinTrack(1);
+    barrier();
+    const int alice = c.FindIndex(1, car);
+    ASSERT_NE(alice, -1);
+    EXPECT_EQ(c.entry(alice).driverStatus, DS_PITS);
+    ASSERT_TRUE(simulator->carReset(car).ok);
+    barrier();
+    EXPECT_EQ(c.entry(alice).racePoints, -5);
+    ASSERT_TRUE(simulator->toPits(car).ok);
+    barrier();
+    EXPECT_EQ(c.entry(alice).driverStatus, DS_GARAGE);
+    ASSERT_TRUE(simulator->carReset(car).ok);
+    barrier();
+    EXPECT_EQ(c.entry(alice).racePoints, -5) << "no cost in the garage";
+}
+
+TEST_F(ControllerTest, DriverBelowTheMinimumSkillIsToldAndKicked) {
+    c.minimumSkill = 3;
+    startRunning();
+    const std::size_t before = simulator->receivedCount();
+    joinGuest(1, "alice", "Alice");
+    ASSERT_TRUE(pumpUntil([&] { return received(ISP_MST, -1, before) >= 1; }));
+    sim::SimState s = simulator->snapshot();
+    std::vector<std::string> told;
+    std::string command;
+    for (std::size_t i = before; i < s.received.size(); ++i) {
+        const auto& p = s.received[i];
+        if (p.is(ISP_MTC)) {
+            IS_MTC m;
+            ASSERT_TRUE(decode(p.bytes.data(), p.bytes.size(), m));
+            told.push_back(m.Msg.str());
+        } else if (p.is(ISP_MST)) {
+            IS_MST m;
+            ASSERT_TRUE(decode(p.bytes.data(), p.bytes.size(), m));
+            command = m.Msg.str();
+        }
+    }
+    ASSERT_GE(told.size(), 2u);
+    EXPECT_EQ(told[told.size() - 2], "^7Sorry, your skill is to low");
+    EXPECT_EQ(told.back(), "^7TMX: ^1Your skill: 0, needed skill: 3");
+    EXPECT_EQ(command, "/kick alice");
+    barrier();
+    EXPECT_EQ(c.FindIndex(1, -1), -1) << "the server's kick removed the connection";
+}
+
+TEST_F(ControllerTest, AdminBelowTheMinimumSkillStays) {
+    c.minimumSkill = 3;
+    startRunning();
+    const std::size_t before = simulator->receivedCount();
+    ASSERT_TRUE(simulator->join(1, "boss", "Boss", true).ok);
+    barrier();
+    flushToSim();
+    EXPECT_NE(c.FindIndex(1, -1), -1);
+    EXPECT_EQ(received(ISP_MST, -1, before), 0u);
+    sim::SimState s = simulator->snapshot();
+    bool lucky = false;
+    for (std::size_t i = before; i < s.received.size(); ++i) {
+        IS_MTC m;
+        if (s.received[i].is(ISP_MTC) && decode(s.received[i].bytes.data(), s.received[i].bytes.size(), m))
+            lucky = lucky || m.Msg == "^7TMX: Your luck. You are an admin. puuh.";
+    }
+    EXPECT_TRUE(lucky);
 }
 
 // ---- Stopping ------------------------------------------------------------------------
