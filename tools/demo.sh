@@ -25,7 +25,7 @@ trap 'kill $SIM 2>/dev/null || true' EXIT INT TERM
 
 # Wait until the simulator listens (at most 5 s).
 i=0
-until grep -q "listening" "$RUN/lfs-sim.log" 2>/dev/null; do
+until grep -q "simulated LFS server on" "$RUN/lfs-sim.log" 2>/dev/null; do
     i=$((i + 1))
     if [ $i -gt 50 ]; then
         echo "lfs-sim did not start:"; cat "$RUN/lfs-sim.log"; exit 1
