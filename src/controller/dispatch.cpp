@@ -1,5 +1,6 @@
 // Packet dispatch and the handlers of the packets that describe the server as
 // a whole: version, tiny notices, state, multiplayer start.
+#include "commands/chat_commands.h"
 #include "controller/tmx_main.h"
 #include "master/master_control.h"
 
@@ -35,11 +36,12 @@ int TMX_MAIN::Dispatch(std::uint8_t type) {
         case ISP_PLL: onPlayerLeaves(); return 0;
         case ISP_TOC: onTakeOver(); return 0;
         case ISP_CRS: onCarReset(); return 0;
+        case ISP_MSO: commands::HandleChatMessage(*this); return 0;
         default: break;
     }
-    // Chat, session, lap, pit, flag and car packets reach their handlers as
-    // race control and the chat commands are built; until then they are taken
-    // off the link like every packet the controller does not use.
+    // Session, lap, pit, flag and car packets reach their handlers as race
+    // control is built; until then they are taken off the link like every
+    // packet the controller does not use.
     link->TakePacket();
     if (!debugOn()) return 0;
     if (type < ISP_VER || type > ISP_BTT) {
@@ -170,7 +172,7 @@ int TMX_MAIN::onState() {
     }
 
     if (sta.NumConns < 2 || sta.NumP == 0) {
-        if (!(raceState == RS_QUALIFYING && qualifyingStartWindow > 0)) OpenTrack();
+        if (!(raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
         OpenPitLane();
         CheckCarSet();
         std::int32_t active = ACT_ACTIVE;

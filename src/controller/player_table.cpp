@@ -146,7 +146,7 @@ int TMX_MAIN::onNewConnection() {
         }
     }
 
-    if (!isCity() && skillSystem) {
+    if (!isCity() && config.skillsystem) {
         const int skill = StoredSkill(e.ucid, e.plid);
         if (skill < minimumSkill) {
             sendPrivate(index, skillKickText.c_str());

@@ -33,6 +33,10 @@ void TMX_MAIN::Run() {
     minimumSkill = data::decimalValue(minimumSkillText.c_str());
     console_.out("\nTMX: Server started");
     if (master) serverLanguage = master->languages.language(0);
+    {
+        const std::string name = data::serverConfigName(slot);
+        data::readServerConfig(master ? master->path(name) : name, name, slot, config, console_);
+    }
 
     if (Connect() == -1) {
         console_.out("\ncan't connect LFS\nTerminating");

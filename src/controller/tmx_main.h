@@ -18,6 +18,7 @@
 #include "data/languages.h"
 #include "data/lfs_player.h"
 #include "data/player_database.h"
+#include "data/server_config.h"
 #include "insim/insim_handling.h"
 #include "insim/packets.h"
 #include "master/control_fields.h"
@@ -123,11 +124,32 @@ public:
     const char* LanguageLine(int index, data::LanguageBlockId block, int line) const;
 
     // ---- Message channels, status bar, event monitor, rankings, tracking (info) --
+    // One channel line to entry index: 0 when the channel is off or the line is
+    // filtered out, -1 for an index outside the table, else the button result.
     int SystemLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    int OrgaLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    int TeamLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    int InfoLine(int index, int line, const char* text, std::int64_t lifetimeMs);
+    // A line of the entry's own language ("tmxm" / "orga" block), with the
+    // first "%%" replaced by substitute when one is given.
     int SystemLineText(int index, int line, int tmxmLine, std::int64_t lifetimeMs,
                        const char* substitute = nullptr);
-    int TeamLine(int index, int line, const char* text, std::int64_t lifetimeMs);
-    void BroadcastSystemText(int line, int tmxmLine, std::int64_t lifetimeMs);
+    int OrgaLineText(int index, int line, int orgaLine, std::int64_t lifetimeMs,
+                     const char* substitute = nullptr);
+    // The same line to every entry, each in its own language.
+    void BroadcastSystem(int line, const char* text, std::int64_t lifetimeMs);
+    void BroadcastSystemText(int line, int tmxmLine, std::int64_t lifetimeMs,
+                             const char* first = nullptr, const char* second = nullptr);
+    void BroadcastOrga(int line, const char* text, std::int64_t lifetimeMs);
+    void BroadcastOrgaText(int line, int orgaLine, std::int64_t lifetimeMs,
+                           const char* first = nullptr);
+    // Team settings of a driver (#tcolor, #tmsg, #chatlevel) with their confirmation.
+    void ChangeTeamColour(int index);
+    void ChangeTeamPosition(int index);
+    void ChangeChatLevel(int index);
+    void ClearTeamChannel(int index);
+    void DrawPitWindowButton(int index);
+    void DrawStartWindowButton(int index);
     void DrawStatusBar(int index);
     void ClearStatusBar(int index);
     void RefreshAllStatusBars();
@@ -189,9 +211,8 @@ public:
     std::int32_t cityGame = 0;
     std::int32_t minimumSkill = 0;
 
-    // ---- Server settings of server_N.cfg that the table uses --------------------------
-    std::int32_t skillSystem = 1;
-    std::int32_t qualifyingStartWindow = 60;
+    // ---- The rules of server_N.cfg -------------------------------------------------------
+    data::ServerConfig config;
 
     // ---- Session and loop state ---------------------------------------------------------
     std::int32_t raceState = RS_NONE;
@@ -206,6 +227,7 @@ public:
     std::int32_t trackClosed = 0;
     std::int32_t pitLaneClosed = 0;
     std::int32_t eventCursor = 0;
+    std::int64_t qualifyingStartTime = 0;
 
     // ---- Server state ---------------------------------------------------------------------
     std::int32_t serverKind = SK_SINGLE;

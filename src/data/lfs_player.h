@@ -93,6 +93,8 @@ public:
     std::int32_t summaryBase = 0;
     std::int64_t summaryTime = 0;    // when the summary is due; 0 = none
     std::int32_t pendingPenalty = 0;
+    std::int32_t lapCounter = 0;  // laps of the lap display in this session
+    std::array<std::uint8_t, 10> pitWindowUsed{};
     std::uint8_t qualifyingDone = 0;  // done under the qualifying rules
 
     // ---- City game -----------------------------------------------------------------
