@@ -107,8 +107,8 @@ TEST(PacketEncode, SmallFixedPackets) {
 TEST(PacketEncode, MessageTextsAreCutAndTerminated) {
     const std::string longText(300, 'a');
     IS_MST mst;
-    mst.Msg = "/spec Some Body";
-    EXPECT_EQ(bytesOf(encode(mst)), Bytes(Build(68, 13).str(4, "/spec Some Body")));
+    mst.Msg = "/wanted Some Body";
+    EXPECT_EQ(bytesOf(encode(mst)), Bytes(Build(68, 13).str(4, "/wanted Some Body")));
     mst.Msg.assign(longText);
     EXPECT_EQ(bytesOf(encode(mst)), Bytes(Build(68, 13).str(4, std::string(63, 'a'))));
 

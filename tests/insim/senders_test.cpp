@@ -102,8 +102,8 @@ TEST_F(SenderTest, SingleBlankIsSent) {
 }
 
 TEST_F(SenderTest, HostCommandWithBlanksInTheNameGoesOutInOnePacket) {
-    EXPECT_EQ(link.SendMessage("/spec ^1Big Name"), 0);
-    EXPECT_EQ(server.readExactly(68), mst("/spec ^1Big Name"));
+    EXPECT_EQ(link.SendMessage("/wanted ^1Big Name"), 0);
+    EXPECT_EQ(server.readExactly(68), mst("/wanted ^1Big Name"));
     expectNothingSentBefore();
 }
 

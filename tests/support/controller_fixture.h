@@ -143,11 +143,11 @@ protected:
         return ucid;
     }
     int joinTrack(int ucid, bool ai = false, const char* car = "XRT") {
-        sim::PlayerSpec spec;
-        spec.ucid = ucid;
-        spec.ai = ai;
-        spec.car = car;
-        sim::Outcome o = simulator->joinTrack(spec);
+        sim::PlayerSpec wanted;
+        wanted.ucid = ucid;
+        wanted.ai = ai;
+        wanted.car = car;
+        sim::Outcome o = simulator->joinTrack(wanted);
         EXPECT_TRUE(o.ok) << o.error;
         return o.id;
     }

@@ -133,10 +133,10 @@ TEST_F(LfsSimTest, PlayerListAndStateReplies) {
     ASSERT_TRUE(client.sendTiny(TINY_NPL, 6));
     EXPECT_TRUE(client.drainUntilPing().empty()) << "no players: no IS_NPL";
     ASSERT_TRUE(sim->join(1, "alice", "Alice"));
-    PlayerSpec spec;
-    spec.ucid = 1;
-    spec.car = "FXR";
-    const Outcome plid = sim->joinTrack(spec);
+    PlayerSpec wanted;
+    wanted.ucid = 1;
+    wanted.car = "FXR";
+    const Outcome plid = sim->joinTrack(wanted);
     ASSERT_TRUE(plid);
     client.drainUntilPing();
     ASSERT_TRUE(client.sendTiny(TINY_NPL, 6));
@@ -252,7 +252,7 @@ TEST_F(LfsSimTest, SpecCommandWithBlankNameRemovesThatPlayer) {
     const Outcome smith = sim->joinTrack(b);
     ASSERT_TRUE(smith);
     client.drainUntilPing();
-    ASSERT_TRUE(client.sendMst("/spec Bob Smith"));
+    ASSERT_TRUE(client.sendMst("/wanted Bob Smith"));
     auto pll = client.next();
     ASSERT_TRUE(pll);
     ASSERT_EQ((*pll)[1], ISP_PLL);
@@ -262,7 +262,7 @@ TEST_F(LfsSimTest, SpecCommandWithBlankNameRemovesThatPlayer) {
     EXPECT_EQ(as<IS_STA>(*sta).NumP, 1);
     const SimState s = sim->snapshot();
     ASSERT_FALSE(s.model.chat().empty());
-    EXPECT_EQ(s.model.chat().back().text, "/spec Bob Smith");
+    EXPECT_EQ(s.model.chat().back().text, "/wanted Bob Smith");
     EXPECT_TRUE(s.model.chat().back().acted);
 }
 

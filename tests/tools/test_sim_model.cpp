@@ -27,10 +27,10 @@ protected:
         out.clear();
     }
     int drive(int ucid, const char* pname = "") {
-        PlayerSpec spec;
-        spec.ucid = ucid;
-        spec.pname = pname;
-        Outcome o = model.addPlayer(spec, out);
+        PlayerSpec wanted;
+        wanted.ucid = ucid;
+        wanted.pname = pname;
+        Outcome o = model.addPlayer(wanted, out);
         EXPECT_TRUE(o) << o.error;
         return o.id;
     }
@@ -333,12 +333,12 @@ TEST_F(ModelTest, SpecMatchesColourCodedNicknames) {
     addTwo();
     const int alice = drive(1);
     out.clear();
-    ASSERT_TRUE(model.hostMessage("/spec ^1Alice", out));
+    ASSERT_TRUE(model.hostMessage("/wanted ^1Alice", out));
     EXPECT_EQ(as<IS_PLL>(out[0]).PLID, alice);
     out.clear();
     const int again = drive(1);
     out.clear();
-    ASSERT_TRUE(model.hostMessage("/spec Alice", out)) << "a plain name finds the coloured one";
+    ASSERT_TRUE(model.hostMessage("/wanted Alice", out)) << "a plain name finds the coloured one";
     EXPECT_EQ(as<IS_PLL>(out[0]).PLID, again);
 }
 

@@ -24,7 +24,7 @@ bool packetKindFromName(std::string_view name, PacketKind& kind);
 
 // One line: type name and the interesting fields, texts in double quotes with
 // control bytes shown as '?'. The admin password of an IS_ISI is never shown.
-//   IS_MST "/spec Bob"
+//   IS_MST "/wanted Bob"
 //   IS_BTN ucid=3 id=140 inst=0 style=32 L=0 T=20 W=80 H=6 "text"
 //   IS_TINY TINY_NONE reqi=0
 std::string describePacket(const std::uint8_t* data, std::size_t length);

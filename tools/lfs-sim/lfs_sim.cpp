@@ -556,8 +556,8 @@ Outcome LfsSim::setAdmin(int ucid, bool admin) {
     return apply([&](ServerModel& m, Outbox&) { return m.setAdmin(ucid, admin); });
 }
 
-Outcome LfsSim::joinTrack(const PlayerSpec& spec) {
-    return apply([&](ServerModel& m, Outbox& out) { return m.addPlayer(spec, out); });
+Outcome LfsSim::joinTrack(const PlayerSpec& wanted) {
+    return apply([&](ServerModel& m, Outbox& out) { return m.addPlayer(wanted, out); });
 }
 
 Outcome LfsSim::toPits(int plid) {
@@ -584,8 +584,8 @@ Outcome LfsSim::chat(int ucid, std::string_view text) {
     return apply([&](ServerModel& m, Outbox& out) { return m.typeChat(ucid, text, out); });
 }
 
-Outcome LfsSim::startSession(const SessionSpec& spec) {
-    return apply([&](ServerModel& m, Outbox& out) { return m.startSession(spec, out); });
+Outcome LfsSim::startSession(const SessionSpec& wanted) {
+    return apply([&](ServerModel& m, Outbox& out) { return m.startSession(wanted, out); });
 }
 
 Outcome LfsSim::endSession() {

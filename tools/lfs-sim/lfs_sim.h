@@ -143,14 +143,14 @@ public:
     Outcome leave(int ucid, std::uint8_t reason = insim::LEAVR_DISCO);
     Outcome rename(int ucid, std::string_view pname);
     Outcome setAdmin(int ucid, bool admin);
-    Outcome joinTrack(const PlayerSpec& spec);
+    Outcome joinTrack(const PlayerSpec& wanted);
     Outcome toPits(int plid);
     Outcome leavePits(int plid);
     Outcome spectate(int plid);
     Outcome takeOver(int plid, int newUcid);
     Outcome carReset(int plid);
     Outcome chat(int ucid, std::string_view text);
-    Outcome startSession(const SessionSpec& spec);
+    Outcome startSession(const SessionSpec& wanted);
     Outcome endSession();
     Outcome multiplayerEnds();
     Outcome backToSetup();

@@ -352,36 +352,36 @@ Outcome ServerModel::setAdmin(int ucid, bool admin) {
 
 // ---- Players ---------------------------------------------------------------
 
-Outcome ServerModel::addPlayer(const PlayerSpec& spec, Outbox& out) {
-    const Connection* c = findConnection(spec.ucid);
-    if (!c) return Outcome::failure("no " + ucidText(spec.ucid));
+Outcome ServerModel::addPlayer(const PlayerSpec& wanted, Outbox& out) {
+    const Connection* c = findConnection(wanted.ucid);
+    if (!c) return Outcome::failure("no " + ucidText(wanted.ucid));
     if (players_.size() >= kMaxPlayers) return Outcome::failure("the race is full (32 players)");
-    int plid = spec.plid;
+    int plid = wanted.plid;
     if (plid < 0) plid = freePlid();
     if (plid < 1 || plid > 255) return Outcome::failure("no PLID free");
     if (findPlayer(plid)) return Outcome::failure(plidText(plid) + " exists already");
-    if (!spec.ai && playerOf(spec.ucid) && !playerOf(spec.ucid)->isAi())
-        return Outcome::failure(ucidText(spec.ucid) + " has a player on track already");
+    if (!wanted.ai && playerOf(wanted.ucid) && !playerOf(wanted.ucid)->isAi())
+        return Outcome::failure(ucidText(wanted.ucid) + " has a player on track already");
 
     Player p;
     p.plid = static_cast<std::uint8_t>(plid);
     p.ucid = c->ucid;
-    if (spec.ptype >= 0) {
-        p.ptype = static_cast<std::uint8_t>(spec.ptype);
+    if (wanted.ptype >= 0) {
+        p.ptype = static_cast<std::uint8_t>(wanted.ptype);
     } else {
-        p.ptype = spec.ai ? PTYPE_AI : 0;
+        p.ptype = wanted.ai ? PTYPE_AI : 0;
         if (c->ucid != kHostUcid) p.ptype |= PTYPE_REMOTE;
     }
-    if (!spec.pname.empty()) {
-        p.pname.assign(spec.pname);
+    if (!wanted.pname.empty()) {
+        p.pname.assign(wanted.pname);
     } else if (p.isAi()) {
         p.pname = ("AI " + std::to_string(plid)).c_str();
     } else {
         p.pname = c->pname.view();
     }
-    p.car = spec.car.empty() ? std::string_view("XRT") : std::string_view(spec.car);
-    p.plate.assign(spec.plate);
-    p.skin = spec.skin.empty() ? std::string_view("DEFAULT") : std::string_view(spec.skin);
+    p.car = wanted.car.empty() ? std::string_view("XRT") : std::string_view(wanted.car);
+    p.plate.assign(wanted.plate);
+    p.skin = wanted.skin.empty() ? std::string_view("DEFAULT") : std::string_view(wanted.skin);
     players_.push_back(p);
     lastPlid_ = plid;
     emit(encode(nplFor(players_.back(), 0)), out);
@@ -526,7 +526,7 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
 
     Outcome result = Outcome::failure("unknown command");
     auto byName = [&](std::string_view name) { return findPlayerByName(name); };
-    if (word == "spec") {
+    if (word == "wanted") {
         const Player* p = byName(arg);
         result = p ? playerLeaves(p->plid, out)
                    : Outcome::failure("no player '" + std::string(arg) + "'");
@@ -558,10 +558,10 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
         if (mins < 1 || mins > 255) {
             result = Outcome::failure("/qual needs minutes (1 to 255)");
         } else {
-            SessionSpec spec;
-            spec.kind = SessionKind::Qualifying;
-            spec.qualMins = mins;
-            result = startSession(spec, out);
+            SessionSpec wanted;
+            wanted.kind = SessionKind::Qualifying;
+            wanted.qualMins = mins;
+            result = startSession(wanted, out);
         }
     }
     chat_[commandLine].acted = result.ok;
@@ -570,24 +570,24 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
 
 // ---- Session and game state ------------------------------------------------
 
-Outcome ServerModel::startSession(const SessionSpec& spec, Outbox& out) {
-    if (spec.kind == SessionKind::None) return endSession(out);
-    if (spec.laps > 1000) return Outcome::failure("a race has at most 1000 laps");
-    if (spec.kind == SessionKind::Race && spec.laps == 0)
+Outcome ServerModel::startSession(const SessionSpec& wanted, Outbox& out) {
+    if (wanted.kind == SessionKind::None) return endSession(out);
+    if (wanted.laps > 1000) return Outcome::failure("a race has at most 1000 laps");
+    if (wanted.kind == SessionKind::Race && wanted.laps == 0)
         return Outcome::failure("a race needs at least one lap");
     Session s = session_;
-    s.kind = spec.kind;
-    if (spec.laps >= 0) s.raceLaps = spec.laps;
-    if (spec.qualMins >= 0) s.qualMins = spec.qualMins;
-    if (!spec.track.empty()) s.track.assign(spec.track);
-    if (spec.weather >= 0) s.weather = static_cast<std::uint8_t>(spec.weather);
-    if (spec.wind >= 0) s.wind = static_cast<std::uint8_t>(spec.wind);
-    if (spec.hostFlags >= 0) s.hostFlags = static_cast<std::uint16_t>(spec.hostFlags);
-    if (spec.numNodes >= 0) s.numNodes = static_cast<std::uint16_t>(spec.numNodes);
-    if (spec.finish >= 0) s.finish = static_cast<std::uint16_t>(spec.finish);
-    if (spec.split1 >= 0) s.split1 = static_cast<std::uint16_t>(spec.split1);
-    if (spec.split2 >= 0) s.split2 = static_cast<std::uint16_t>(spec.split2);
-    if (spec.split3 >= 0) s.split3 = static_cast<std::uint16_t>(spec.split3);
+    s.kind = wanted.kind;
+    if (wanted.laps >= 0) s.raceLaps = wanted.laps;
+    if (wanted.qualMins >= 0) s.qualMins = wanted.qualMins;
+    if (!wanted.track.empty()) s.track.assign(wanted.track);
+    if (wanted.weather >= 0) s.weather = static_cast<std::uint8_t>(wanted.weather);
+    if (wanted.wind >= 0) s.wind = static_cast<std::uint8_t>(wanted.wind);
+    if (wanted.hostFlags >= 0) s.hostFlags = static_cast<std::uint16_t>(wanted.hostFlags);
+    if (wanted.numNodes >= 0) s.numNodes = static_cast<std::uint16_t>(wanted.numNodes);
+    if (wanted.finish >= 0) s.finish = static_cast<std::uint16_t>(wanted.finish);
+    if (wanted.split1 >= 0) s.split1 = static_cast<std::uint16_t>(wanted.split1);
+    if (wanted.split2 >= 0) s.split2 = static_cast<std::uint16_t>(wanted.split2);
+    if (wanted.split3 >= 0) s.split3 = static_cast<std::uint16_t>(wanted.split3);
     if (s.kind == SessionKind::Race && s.raceLaps == 0)
         return Outcome::failure("a race needs at least one lap");
     if (s.kind == SessionKind::Qualifying && s.qualMins == 0)
@@ -607,9 +607,9 @@ Outcome ServerModel::endSession(Outbox& out) {
 }
 
 Outcome ServerModel::restartRace(Outbox& out) {
-    SessionSpec spec;
-    spec.kind = session_.raceLaps > 0 ? SessionKind::Race : SessionKind::Practice;
-    return startSession(spec, out);
+    SessionSpec wanted;
+    wanted.kind = session_.raceLaps > 0 ? SessionKind::Race : SessionKind::Practice;
+    return startSession(wanted, out);
 }
 
 void ServerModel::dropAllGuests() {

@@ -197,7 +197,7 @@ public:
     // LFS announces no admin change; a later TINY_NCN reports it.
     Outcome setAdmin(int ucid, bool admin);
 
-    Outcome addPlayer(const PlayerSpec& spec, Outbox& out);  // IS_NPL
+    Outcome addPlayer(const PlayerSpec& wanted, Outbox& out);  // IS_NPL
     Outcome playerToPits(int plid, Outbox& out);             // IS_PLP
     Outcome playerLeavesPits(int plid, Outbox& out);         // IS_NPL, same PLID
     Outcome playerLeaves(int plid, Outbox& out);             // IS_PLL
@@ -206,7 +206,7 @@ public:
     Outcome setPenalty(int plid, std::uint8_t penalty, std::uint8_t reason, Outbox& out);  // IS_PEN
     Outcome typeChat(int ucid, std::string_view text, Outbox& out);                        // IS_MSO
 
-    Outcome startSession(const SessionSpec& spec, Outbox& out);  // IS_REO, IS_RST
+    Outcome startSession(const SessionSpec& wanted, Outbox& out);  // IS_REO, IS_RST
     Outcome endSession(Outbox& out);                             // RaceInProg 0
     Outcome restartRace(Outbox& out);                            // /restart
     Outcome multiplayerEnds(Outbox& out);                        // TINY_MPE

@@ -153,7 +153,7 @@ struct VerbSpec {
     const char* usage;
     std::vector<ArgSpec> keys;
     std::vector<ArgSpec> words;  // positional, in order
-    bool restWords;              // the last word spec repeats
+    bool restWords;              // the last word wanted repeats
     CheckFn check;               // cross-argument checks ("" = fine), or nullptr
     RunFn run;
 };
@@ -335,33 +335,33 @@ StepResult runAwait(ScenarioRunner::Context& c, const ScenarioStep& s) {
 StepResult runSession(ScenarioRunner::Context& c, const ScenarioStep& s) {
     int kind = 0;
     ChoiceList(kSessionKinds).find(s.words[0], kind);
-    SessionSpec spec;
-    spec.kind = static_cast<SessionKind>(kind);
-    spec.laps = static_cast<int>(intArg(s, "laps", -1));
-    spec.qualMins = static_cast<int>(intArg(s, "mins", -1));
-    spec.track = textArg(s, "track");
-    spec.weather = static_cast<int>(intArg(s, "weather", -1));
-    spec.wind = static_cast<int>(intArg(s, "wind", -1));
-    spec.hostFlags = static_cast<int>(intArg(s, "hostflags", -1));
-    spec.numNodes = static_cast<int>(intArg(s, "nodes", -1));
-    spec.finish = static_cast<int>(intArg(s, "finish", -1));
-    spec.split1 = static_cast<int>(intArg(s, "split1", -1));
-    spec.split2 = static_cast<int>(intArg(s, "split2", -1));
-    spec.split3 = static_cast<int>(intArg(s, "split3", -1));
-    return fromOutcome(c.sim.startSession(spec));
+    SessionSpec wanted;
+    wanted.kind = static_cast<SessionKind>(kind);
+    wanted.laps = static_cast<int>(intArg(s, "laps", -1));
+    wanted.qualMins = static_cast<int>(intArg(s, "mins", -1));
+    wanted.track = textArg(s, "track");
+    wanted.weather = static_cast<int>(intArg(s, "weather", -1));
+    wanted.wind = static_cast<int>(intArg(s, "wind", -1));
+    wanted.hostFlags = static_cast<int>(intArg(s, "hostflags", -1));
+    wanted.numNodes = static_cast<int>(intArg(s, "nodes", -1));
+    wanted.finish = static_cast<int>(intArg(s, "finish", -1));
+    wanted.split1 = static_cast<int>(intArg(s, "split1", -1));
+    wanted.split2 = static_cast<int>(intArg(s, "split2", -1));
+    wanted.split3 = static_cast<int>(intArg(s, "split3", -1));
+    return fromOutcome(c.sim.startSession(wanted));
 }
 
 StepResult runDrive(ScenarioRunner::Context& c, const ScenarioStep& s) {
-    PlayerSpec spec;
-    spec.ucid = static_cast<int>(intArg(s, "ucid", 0));
-    spec.plid = static_cast<int>(intArg(s, "plid", -1));
-    spec.ptype = static_cast<int>(intArg(s, "ptype", -1));
-    spec.ai = boolArg(s, "ai", false);
-    spec.pname = textArg(s, "pname");
-    spec.car = textArg(s, "car", "XRT");
-    spec.plate = textArg(s, "plate");
-    spec.skin = textArg(s, "skin");
-    return fromOutcome(c.sim.joinTrack(spec));
+    PlayerSpec wanted;
+    wanted.ucid = static_cast<int>(intArg(s, "ucid", 0));
+    wanted.plid = static_cast<int>(intArg(s, "plid", -1));
+    wanted.ptype = static_cast<int>(intArg(s, "ptype", -1));
+    wanted.ai = boolArg(s, "ai", false);
+    wanted.pname = textArg(s, "pname");
+    wanted.car = textArg(s, "car", "XRT");
+    wanted.plate = textArg(s, "plate");
+    wanted.skin = textArg(s, "skin");
+    return fromOutcome(c.sim.joinTrack(wanted));
 }
 
 StepResult runRaw(ScenarioRunner::Context& c, const ScenarioStep& s) {
@@ -658,20 +658,20 @@ const VerbSpec* findVerb(std::string_view name) {
     return nullptr;
 }
 
-// Checks one value against its spec; "" when it fits.
-std::string checkValue(const ArgSpec& spec, const std::string& what, const std::string& value) {
-    switch (spec.type) {
+// Checks one value against its wanted; "" when it fits.
+std::string checkValue(const ArgSpec& wanted, const std::string& what, const std::string& value) {
+    switch (wanted.type) {
         case ArgType::Int: {
             long long v = 0;
-            if (!parseInt(value, v) || v < spec.min || v > spec.max)
-                return what + " must be a number from " + std::to_string(spec.min) + " to " +
-                       std::to_string(spec.max) + ", not \"" + value + "\"";
+            if (!parseInt(value, v) || v < wanted.min || v > wanted.max)
+                return what + " must be a number from " + std::to_string(wanted.min) + " to " +
+                       std::to_string(wanted.max) + ", not \"" + value + "\"";
             return {};
         }
         case ArgType::Text:
-            if (static_cast<long long>(value.size()) < spec.min) return what + " must not be empty";
-            if (static_cast<long long>(value.size()) > spec.max)
-                return what + " is longer than " + std::to_string(spec.max) + " characters";
+            if (static_cast<long long>(value.size()) < wanted.min) return what + " must not be empty";
+            if (static_cast<long long>(value.size()) > wanted.max)
+                return what + " is longer than " + std::to_string(wanted.max) + " characters";
             return {};
         case ArgType::Time: {
             std::int64_t ms = 0;
@@ -686,8 +686,8 @@ std::string checkValue(const ArgSpec& spec, const std::string& what, const std::
         }
         case ArgType::Choice: {
             int v = 0;
-            return spec.choices.find(value, v) ? std::string()
-                                               : what + " must be one of " + spec.choices.names() +
+            return wanted.choices.find(value, v) ? std::string()
+                                               : what + " must be one of " + wanted.choices.names() +
                                                      ", not \"" + value + "\"";
         }
         case ArgType::PacketName: {
@@ -819,29 +819,29 @@ bool parseScenarioLine(std::string_view line, int lineNumber, ScenarioStep& out,
             if (index >= verb->words.size() && !(verb->restWords && !verb->words.empty()))
                 return failLine(step.verb + ": unexpected word \"" + tok.value +
                                 "\" (usage: " + verb->usage + ")");
-            const ArgSpec& spec = verb->words[std::min(index, verb->words.size() - 1)];
+            const ArgSpec& wanted = verb->words[std::min(index, verb->words.size() - 1)];
             std::string bad =
-                checkValue(spec, step.verb + " word " + std::to_string(index + 1), tok.value);
+                checkValue(wanted, step.verb + " word " + std::to_string(index + 1), tok.value);
             if (!bad.empty()) return failLine(bad);
             step.words.push_back(std::move(tok.value));
         } else {
-            auto spec = std::find_if(verb->keys.begin(), verb->keys.end(),
+            auto wanted = std::find_if(verb->keys.begin(), verb->keys.end(),
                                      [&](const ArgSpec& a) { return tok.key == a.key; });
-            if (spec == verb->keys.end())
+            if (wanted == verb->keys.end())
                 return failLine(step.verb + ": unknown argument " + tok.key +
                                 "= (usage: " + verb->usage + ")");
             if (step.arg(tok.key)) return failLine(step.verb + ": " + tok.key + "= given twice");
-            std::string bad = checkValue(*spec, tok.key + "=", tok.value);
+            std::string bad = checkValue(*wanted, tok.key + "=", tok.value);
             if (!bad.empty()) return failLine(bad);
             step.args.emplace_back(std::move(tok.key), std::move(tok.value));
         }
     }
-    for (const auto& spec : verb->keys)
-        if (spec.required && !step.arg(spec.key))
-            return failLine(step.verb + " needs " + spec.key + "=");
+    for (const auto& wanted : verb->keys)
+        if (wanted.required && !step.arg(wanted.key))
+            return failLine(step.verb + " needs " + wanted.key + "=");
     std::size_t requiredWords = 0;
-    for (const auto& spec : verb->words)
-        if (spec.required) ++requiredWords;
+    for (const auto& wanted : verb->words)
+        if (wanted.required) ++requiredWords;
     if (step.words.size() < requiredWords) return failLine("usage: " + std::string(verb->usage));
     if (verb->check) {
         std::string bad = verb->check(step);
