@@ -8,7 +8,7 @@ void TMX_MAIN::OpenPitLane() { pitLaneClosed = 0; }
 
 void TMX_MAIN::OpenTrackAndPitLane() {
     OpenPitLane();
-    if (!(raceState == RS_QUALIFYING && qualifyingStartWindow > 0)) OpenTrack();
+    if (!(raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
 }
 
 // The qualifying limits close the session once every driver is done; with no

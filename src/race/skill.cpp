@@ -37,7 +37,7 @@ int TMX_MAIN::StoredSkill(int ucid, int plid) const {
 void TMX_MAIN::ChangeSkillPoints(int index, int points, int reason) {
     if (index < 0 || index >= usedEntries) return;
     data::cl_LfsPlayer& e = entry(index);
-    if (isCity() || !skillSystem || e.ai) return;
+    if (isCity() || !config.skillsystem || e.ai) return;
     if (serverKind != SK_HOST_DRIVES && serverKind != SK_DEDICATED) return;
     if ((points == -7 || points == -1) &&
         (raceState == RS_RACE_FINISHED || raceState == RS_QUALIFYING_CLOSED))
