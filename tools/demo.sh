@@ -1,8 +1,7 @@
 #!/bin/sh
 # Runs tmx against the bundled simulated LFS server on a scripted session.
 # Usage: tools/demo.sh [BUILD_DIR]   (called by `make demo`)
-# The run ends by itself: the scenario ends the simulated server's InSim
-# session and stops listening, so tmx's one reconnect fails and it gives up.
+# The run ends by itself: in the scenario an admin types the kill-all command.
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
