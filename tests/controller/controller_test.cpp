@@ -481,6 +481,47 @@ TEST_F(ControllerTest, AdminBelowTheMinimumSkillStays) {
     EXPECT_TRUE(lucky);
 }
 
+TEST_F(ControllerTest, ReturningDriverIsWelcomedBackByName) {
+    data::PlayerEntry known;
+    known.userName = "alice";
+    known.playerName = "Alice";
+    master.database.entries.push_back(known);
+    startRunning();
+    joinGuest(1, "alice", "^1Alice");
+    barrier();
+    flushToSim();
+    bool welcomed = false;
+    for (const auto& b : simulator->screen(1))
+        welcomed = welcomed || (b.clickId == 145 && b.text == "Welcome back ^1Alice");
+    EXPECT_TRUE(welcomed);
+    EXPECT_EQ(c.entry(c.FindIndex(1, -1)).databaseEntry->online, 1);
+}
+
+TEST_F(ControllerTest, UnknownLanguageCodeFallsBackToTheMasterLanguage) {
+    data::PlayerEntry known;
+    known.userName = "alice";
+    known.language = "xyz";
+    master.database.entries.push_back(known);
+    startRunning();
+    const std::size_t before = simulator->receivedCount();
+    joinGuest(1, "alice", "Alice");
+    barrier();
+    const data::cl_LfsPlayer& e = c.entry(c.FindIndex(1, -1));
+    EXPECT_EQ(e.languageCode, "ori");
+    EXPECT_EQ(e.language, master.languages.language(0));
+    flushToSim();
+    sim::SimState s = simulator->snapshot();
+    std::vector<std::string> told;
+    for (std::size_t i = before; i < s.received.size(); ++i) {
+        IS_MTC m;
+        if (s.received[i].is(ISP_MTC) && decode(s.received[i].bytes.data(), s.received[i].bytes.size(), m))
+            told.push_back(m.Msg.str());
+    }
+    ASSERT_GE(told.size(), 2u);
+    EXPECT_EQ(told[0], " ");
+    EXPECT_EQ(told[1], "MCP: coudlnt find your language. Set to 'ori'");
+}
+
 // ---- Stopping ------------------------------------------------------------------------
 
 TEST_F(ControllerTest, KillAnnouncesItselfOneSecondBeforeClosingTheLink) {
