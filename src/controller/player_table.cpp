@@ -557,12 +557,10 @@ int TMX_MAIN::RemoveConnection(int ucid) {
         }
         link->ForgetAll(static_cast<std::uint8_t>(ucid));
         if (data::PlayerEntry* record = entry(index).databaseEntry) {
-            if (record == &hostDummyEntry || !master) {
+            if (record == &hostDummyEntry || !master)
                 record->online = 0;
-            } else {
-                DatabaseLock lock(*master, nullptr);
-                record->online = 0;
-            }
+            else
+                data::setEntryOnline(*master, record, false);
         }
         freeEntry(index);
     }

@@ -82,7 +82,12 @@ int splitConfigLine(const char* line, FixedString<256>* tokens, std::size_t maxT
         }
         justEnded = false;
         cur[len++] = c;
-        if (len >= maxLength) return count;  // cut here; this token is not counted
+        if (len >= maxLength) {
+            // The token keeps its text cut here, but it is not counted.
+            cur[len] = '\0';
+            tokens[index].assign(cur.data());
+            return count;
+        }
     }
     if (index < maxTokens) endToken();
     return count;

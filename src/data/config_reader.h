@@ -42,7 +42,9 @@ struct ConfigTokens {
 };
 
 // Splits a line into at most maxTokens tokens of fewer than maxLength
-// characters. Returns the token count, -1 when an argument is missing.
+// characters. A token that reaches maxLength ends the splitting: its buffer
+// holds the text cut there, but it is not counted. Returns the token count,
+// -1 when an argument is missing.
 int splitConfigLine(const char* line, FixedString<256>* tokens, std::size_t maxTokens,
                     std::size_t maxLength);
 

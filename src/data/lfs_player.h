@@ -24,7 +24,8 @@ constexpr const char* kHostName = "host";
 
 class cl_LfsPlayer {
 public:
-    cl_LfsPlayer() { Reset(0); }
+    // The field initialisers are the reset values.
+    cl_LfsPlayer() = default;
     virtual ~cl_LfsPlayer() = default;
     cl_LfsPlayer(const cl_LfsPlayer&) = default;
     cl_LfsPlayer& operator=(const cl_LfsPlayer&) = default;

@@ -1,13 +1,161 @@
 #include "data/player_database.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
+#include <string>
 #include <vector>
 
+#include "data/lfs_player.h"
 #include "master/master_control.h"
 #include "platform/files.h"
 
 namespace tmx {
 namespace data {
+
+// ---- Combination list ------------------------------------------------------
+
+namespace {
+constexpr std::size_t kFirstBlock = 4;  // records in the first block of a growing list
+}
+
+CombinationList::Block CombinationList::makeBlock(std::size_t capacity) {
+    Block b;
+    b.items.reset(new CombinationRecord[capacity]);
+    b.capacity = static_cast<std::uint32_t>(capacity);
+    return b;
+}
+
+CombinationList::CombinationList(const CombinationList& other) {
+    if (other.size_ == 0) return;
+    first_ = makeBlock(other.size_);
+    std::size_t i = 0;
+    for (const CombinationRecord& r : other) first_.items[i++] = r;
+    first_.size = static_cast<std::uint32_t>(other.size_);
+    size_ = other.size_;
+}
+
+CombinationList& CombinationList::operator=(const CombinationList& other) {
+    if (this != &other) {
+        CombinationList copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+void CombinationList::reserve(std::size_t n) {
+    if (size_ != 0 || n <= first_.capacity) return;
+    first_ = makeBlock(n);
+    more_.clear();
+}
+
+CombinationRecord& CombinationList::emplace_back() {
+    if (first_.capacity == 0) first_ = makeBlock(kFirstBlock);
+    Block* last = more_.empty() ? &first_ : &more_.back();
+    if (last->size == last->capacity) {
+        // Grow by about the size so far; earlier blocks stay where they are.
+        more_.push_back(makeBlock(std::max(kFirstBlock, size_)));
+        last = &more_.back();
+    }
+    CombinationRecord& record = last->items[last->size];  // a blank slot
+    ++last->size;
+    ++size_;
+    return record;
+}
+
+CombinationRecord& CombinationList::back() {
+    Block& b = block(usedBlocks() - 1);
+    return b.items[b.size - 1];
+}
+
+const CombinationRecord& CombinationList::back() const {
+    const Block& b = block(usedBlocks() - 1);
+    return b.items[b.size - 1];
+}
+
+CombinationRecord& CombinationList::operator[](std::size_t i) {
+    return const_cast<CombinationRecord&>(static_cast<const CombinationList&>(*this)[i]);
+}
+
+const CombinationRecord& CombinationList::operator[](std::size_t i) const {
+    std::size_t b = 0;
+    while (i >= block(b).size) i -= block(b++).size;
+    return block(b).items[i];
+}
+
+void CombinationList::clear() {
+    first_ = Block{};
+    more_.clear();
+    size_ = 0;
+}
+
+// ---- Entry list and its index ------------------------------------------------
+
+PlayerEntry* PlayerDatabase::find(std::string_view userName) {
+    if (!indexValid_ || indexedSize_ != entries.size()) rebuildIndex();
+    const auto it = index_.find(userName);
+    return it == index_.end() ? nullptr : it->second;
+}
+
+void PlayerDatabase::rebuildIndex() {
+    indexValid_ = false;
+    index_.clear();
+    index_.reserve(entries.size());
+    duplicates_ = false;
+    for (PlayerEntry& entry : entries) indexEntry(entry);
+    indexedSize_ = entries.size();
+    indexValid_ = true;
+}
+
+void PlayerDatabase::indexEntry(PlayerEntry& entry) {
+    // The first entry of a name stays in the index: it is the one a walk finds.
+    if (!index_.emplace(entry.userName.view(), &entry).second) duplicates_ = true;
+}
+
+PlayerEntry& PlayerDatabase::append(PlayerEntry entry) {
+    const bool inStep = indexValid_ && indexedSize_ == entries.size();
+    entries.push_back(std::move(entry));
+    PlayerEntry& added = entries.back();
+    if (!inStep) {
+        indexValid_ = false;
+        return added;
+    }
+    try {
+        indexEntry(added);
+        ++indexedSize_;
+    } catch (const std::bad_alloc&) {
+        indexValid_ = false;  // rebuilt at the next lookup
+    }
+    return added;
+}
+
+PlayerDatabase::Entries::iterator PlayerDatabase::erase(Entries::iterator it) {
+    if (indexValid_ && indexedSize_ == entries.size()) {
+        const auto found = index_.find(it->userName.view());
+        if (found != index_.end() && found->second == &*it) {
+            // With duplicates a later entry of the same name takes over: rebuild.
+            if (duplicates_) {
+                indexValid_ = false;
+            } else {
+                index_.erase(found);
+            }
+        }
+        --indexedSize_;
+    } else {
+        indexValid_ = false;
+    }
+    return entries.erase(it);
+}
+
+void PlayerDatabase::clear() {
+    index_.clear();
+    indexValid_ = false;
+    entries.clear();
+}
+
+void PlayerDatabase::invalidateIndex() { indexValid_ = false; }
+
+// ---- File layouts -----------------------------------------------------------------
 
 namespace {
 void put32(std::uint8_t* p, std::uint32_t v) {
@@ -76,38 +224,49 @@ using namespace data;
 
 namespace {
 
-// Buffered sequential reads that report short reads exactly.
-class FileReader {
+constexpr std::size_t kIoBlock = 1 << 18;
+// A combination count read from the file reserves no more than this at once,
+// so a damaged count cannot claim memory the file does not back.
+constexpr std::int32_t kReserveLimit = 4096;
+constexpr std::size_t kDotsPerWrite = 4096;
+
+// Sequential reads through one buffer; records are handed out in place.
+class BlockReader {
 public:
-    explicit FileReader(platform::File& f) : file_(f) {}
-    // True when all n bytes were read.
-    bool read(std::uint8_t* out, std::size_t n) {
-        while (n > 0) {
-            if (pos_ == len_) {
-                int got = file_.read(buf_.data(), static_cast<int>(buf_.size()));
-                if (got <= 0) return false;
-                pos_ = 0;
-                len_ = static_cast<std::size_t>(got);
-            }
-            std::size_t take = std::min(n, len_ - pos_);
-            std::memcpy(out, buf_.data() + pos_, take);
-            pos_ += take;
-            out += take;
-            n -= take;
+    explicit BlockReader(platform::File& file) : file_(file), buf_(kIoBlock) {}
+    // The next n bytes (n up to the buffer size), or null when the file ends
+    // (or fails) before all n are there.
+    const std::uint8_t* take(std::size_t n) {
+        if (len_ - pos_ < n && !refill(n)) return nullptr;
+        const std::uint8_t* p = buf_.data() + pos_;
+        pos_ += n;
+        return p;
+    }
+
+private:
+    bool refill(std::size_t n) {
+        std::memmove(buf_.data(), buf_.data() + pos_, len_ - pos_);
+        len_ -= pos_;
+        pos_ = 0;
+        while (len_ < n) {
+            const int got = file_.read(buf_.data() + len_, static_cast<int>(buf_.size() - len_));
+            if (got <= 0) return false;
+            len_ += static_cast<std::size_t>(got);
         }
         return true;
     }
 
-private:
     platform::File& file_;
-    std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(1 << 16);
-    std::size_t pos_ = 0, len_ = 0;
+    std::vector<std::uint8_t> buf_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
 };
 
-// Buffered sequential writes.
-class FileWriter {
+// Sequential writes through one buffer; records are encoded in place.
+class BlockWriter {
 public:
-    explicit FileWriter(platform::File& f) : file_(f) {}
+    explicit BlockWriter(platform::File& file) : file_(file), buf_(kIoBlock) {}
+    // Room for the next n bytes, or null when flushing earlier bytes failed.
     std::uint8_t* reserve(std::size_t n) {
         if (buf_.size() - len_ < n && !flush()) return nullptr;
         std::uint8_t* p = buf_.data() + len_;
@@ -115,19 +274,78 @@ public:
         return p;
     }
     bool flush() {
-        if (len_ == 0) return ok_;
-        if (file_.write(buf_.data(), static_cast<int>(len_)) != static_cast<int>(len_)) ok_ = false;
+        if (len_ > 0 && file_.write(buf_.data(), static_cast<int>(len_)) != static_cast<int>(len_))
+            ok_ = false;
         len_ = 0;
         return ok_;
     }
-    bool ok() const { return ok_; }
 
 private:
     platform::File& file_;
-    std::vector<std::uint8_t> buf_ = std::vector<std::uint8_t>(1 << 16);
+    std::vector<std::uint8_t> buf_;
     std::size_t len_ = 0;
     bool ok_ = true;
 };
+
+// The "." printed per entry, passed to the console in batches (a console
+// write is a locked, flushed unit). Flush before printing anything else.
+class Dots {
+public:
+    explicit Dots(Console& console) : console_(console) {}
+    ~Dots() { flush(); }
+    Dots(const Dots&) = delete;
+    Dots& operator=(const Dots&) = delete;
+    void dot() {
+        pending_.push_back('.');
+        if (pending_.size() >= kDotsPerWrite) flush();
+    }
+    void flush() {
+        if (pending_.empty()) return;
+        console_.text(pending_);
+        pending_.clear();
+    }
+
+private:
+    Console& console_;
+    std::string pending_;
+};
+
+// The database lock, held from take() or a successful tryTake() until the
+// object goes (every way out of an operation releases it).
+class Guard {
+public:
+    explicit Guard(cl_MasterControl& master) : master_(master) {}
+    ~Guard() { release(); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+    bool tryTake() {
+        if (!master_.databaseLock.try_lock()) return false;
+        held_ = true;
+        master_.databaseBusy = 1;
+        return true;
+    }
+    // Prints busyMessage (if any) once when it has to wait.
+    void take(const char* busyMessage) {
+        if (tryTake()) return;
+        if (busyMessage) master_.console.out("%s", busyMessage);
+        master_.databaseLock.lock();
+        held_ = true;
+        master_.databaseBusy = 1;
+    }
+    void release() {
+        if (!held_) return;
+        master_.databaseBusy = 0;
+        held_ = false;
+        master_.databaseLock.unlock();
+    }
+
+private:
+    cl_MasterControl& master_;
+    bool held_ = false;
+};
+
+bool debugging(const cl_MasterControl& master) { return master.debugSlot.load() != kNoDebugSlot; }
 
 }  // namespace
 
@@ -144,6 +362,12 @@ DatabaseLock::~DatabaseLock() {
     master_.databaseLock.unlock();
 }
 
+void data::setEntryOnline(cl_MasterControl& master, PlayerEntry* entry, bool online) {
+    if (!entry) return;
+    DatabaseLock lock(master, nullptr);
+    entry->online = online ? 1 : 0;
+}
+
 int cl_MasterControl::CopyFile(const std::string& source, const std::string& target) {
     platform::File in;
     if (!in.openRead(source)) {
@@ -155,9 +379,9 @@ int cl_MasterControl::CopyFile(const std::string& source, const std::string& tar
         console.out("\nCouldn't write file (copy) :%s", target.c_str());
         return -1;
     }
-    std::vector<std::uint8_t> buf(1 << 16);
+    std::vector<std::uint8_t> buf(kIoBlock);
     for (;;) {
-        int n = in.read(buf.data(), static_cast<int>(buf.size()));
+        const int n = in.read(buf.data(), static_cast<int>(buf.size()));
         if (n < 0) return -1;
         if (n == 0) break;
         if (out.write(buf.data(), n) != n) {
@@ -176,150 +400,253 @@ int cl_MasterControl::ReadDatabase(const std::string& name) {
         console.out("\nCouldn't open databasefile for load :%s", name.c_str());
         return -1;
     }
-    if (!database.entries.empty()) {
-        console.out("\nDeleting old database in ram");
-        database.entries.clear();
+    {
+        Guard guard(*this);
+        guard.take("\nDatabase is busy!");
+        if (!database.empty()) {
+            console.out("\nDeleting old database in ram");
+            database.clear();
+        }
     }
-    FileReader reader(file);
-    std::uint8_t word[4];
-    int n = file.read(word, 4);
-    if (n < 0) {
+
+    std::uint8_t version[4];
+    const int got = file.read(version, 4);
+    if (got < 0) {
         console.out("\nError while reading version");
         return -1;
     }
-    if (n != 4 || static_cast<std::int32_t>(get32(word)) != kDatabaseVersion) {
+    // An empty or shorter file has no version 2 either.
+    if (got != 4 || static_cast<std::int32_t>(get32(version)) != kDatabaseVersion) {
         console.out("\nWrong DB-Version");
         return -1;
     }
 
-    DatabaseLock lock(*this, "\nDatabase is busy!");
+    Guard guard(*this);
+    guard.take("\nDatabase is busy!");
+    database.invalidateIndex();
     console.out("\nReading :");
-    if (!reader.read(word, 4)) {
+    BlockReader reader(file);
+    const std::uint8_t* countBytes = reader.take(4);
+    if (!countBytes) {
         console.out("\nError while reading database. Playernumber??");
         return -1;
     }
-    const std::int32_t count = static_cast<std::int32_t>(get32(word));
-    std::array<std::uint8_t, kEntryBytes> entryBytes{};
-    std::array<std::uint8_t, kCombinationBytes> comboBytes{};
+    const auto count = static_cast<std::int32_t>(get32(countBytes));
+    Dots dots(console);
     for (std::int32_t i = 0; i < count; ++i) {
-        PlayerEntry entry;
-        std::int32_t combos = 0;
-        bool whole = reader.read(entryBytes.data(), kEntryBytes) && reader.read(word, 4);
-        if (whole) {
-            decodeEntry(entryBytes.data(), entry);
-            entry.online = 0;
-            combos = static_cast<std::int32_t>(get32(word));
-            for (std::int32_t c = 0; whole && c < combos; ++c) {
-                whole = reader.read(comboBytes.data(), kCombinationBytes);
-                if (whole) {
-                    entry.combinations.emplace_back();
-                    decodeCombination(comboBytes.data(), entry.combinations.back());
+        // An entry is kept only when it was read whole, with all its records.
+        const std::uint8_t* head = reader.take(kEntryBytes + 4);
+        bool whole = head != nullptr;
+        bool added = false;
+        try {
+            if (whole) {
+                PlayerEntry& entry = database.entries.emplace_back();
+                added = true;
+                decodeEntry(head, entry);
+                entry.online = 0;
+                const auto combos = static_cast<std::int32_t>(get32(head + kEntryBytes));
+                if (combos > 0) entry.combinations.reserve(static_cast<std::size_t>(std::min(combos, kReserveLimit)));
+                for (std::int32_t c = 0; c < combos; ++c) {
+                    const std::uint8_t* record = reader.take(kCombinationBytes);
+                    if (!record) {
+                        whole = false;
+                        database.entries.pop_back();
+                        break;
+                    }
+                    decodeCombination(record, entry.combinations.emplace_back());
                 }
             }
+        } catch (const std::bad_alloc&) {
+            if (added) database.entries.pop_back();
+            dots.flush();
+            console.out("\nCouldnt get memory for database.");
+            return -1;
         }
-        // A truncated file keeps the whole entries read before it.
         if (!whole) {
+            dots.flush();
             console.out("\nError while reading database. Playernumber??");
             return -1;
         }
-        database.entries.push_back(std::move(entry));
-        console.out(".");
+        dots.dot();
     }
+    dots.flush();
     file.close();
+    guard.release();
     console.out("\nDone\n\n");
     databaseChanged = 0;
     databaseLoaded = 1;
     return 0;
 }
 
+// The file is never changed in place (a write replaces it whole), so a second
+// name for it is as good as a copy and costs nothing; where the file system
+// cannot link, it is copied byte for byte.
+int cl_MasterControl::BackupFile(const std::string& source, const std::string& target) {
+    if (!platform::fileExists(source)) return CopyFile(source, target);  // reports the failure
+    platform::removeFile(target);
+    if (platform::linkFile(source, target)) return 0;
+    return CopyFile(source, target);
+}
+
 int cl_MasterControl::WriteDatabase(const std::string& name) {
-    if (database.entries.empty()) return 0;
-    console.out("\nWriting database to disk :%s", name.c_str());
-    DatabaseLock lock(*this, "\nDatabase is busy!");
+    Guard guard(*this);
+    if (guard.tryTake()) {
+        if (database.empty()) return 0;
+        console.out("\nWriting database to disk :%s", name.c_str());
+    } else {
+        console.out("\nWriting database to disk :%s", name.c_str());
+        guard.take("\nDatabase is busy!");
+        if (database.empty()) return 0;
+    }
 
     const std::string target = path(name);
     console.out("\nCreating database-backup");
-    console.out(CopyFile(target, target + ".bak") == 0 ? "\nDone\n" : "\nFailed\n");
+    console.out("%s", BackupFile(target, target + ".bak") == 0 ? "\nDone\n" : "\nFailed\n");
 
     // The new file is written beside the old one and replaces it only when
-    // complete, so a crash mid-write never leaves a half-written database.
+    // complete, so a failure or a crash mid-write never leaves a half-written
+    // database behind.
     const std::string temp = target + ".new";
     platform::File file;
     if (!file.openWrite(temp)) {
         console.out("\nCouldn't open databasefile for save :%s", name.c_str());
         return -1;
     }
-    FileWriter writer(file);
-    auto fail = [&](void) {
+    auto fail = [&]() {
         file.close();
         platform::removeFile(temp);
         return -1;
     };
-    std::uint8_t* p = writer.reserve(4);
-    if (!p) {
+
+    std::uint8_t word[4];
+    put32(word, static_cast<std::uint32_t>(kDatabaseVersion));
+    if (file.write(word, 4) != 4) {
         console.out("\nERROR: couldnt save version!!");
         return fail();
     }
-    put32(p, static_cast<std::uint32_t>(kDatabaseVersion));
     console.out("\nWriting :");
-    p = writer.reserve(4);
-    if (!p) {
+    put32(word, static_cast<std::uint32_t>(database.count()));
+    if (file.write(word, 4) != 4) {
         console.out("\nERROR: couldnt save entrycount!!");
         return fail();
     }
-    put32(p, static_cast<std::uint32_t>(database.count()));
     console.out(".");
-    for (const PlayerEntry& entry : database.entries) {
-        p = writer.reserve(kEntryBytes + 4);
-        if (p) {
-            encodeEntry(entry, p);
-            put32(p + kEntryBytes, static_cast<std::uint32_t>(entry.combinations.size()));
-        }
-        for (const CombinationRecord& record : entry.combinations) {
-            if (!p) break;
-            p = writer.reserve(kCombinationBytes);
-            if (p) encodeCombination(record, p);
-        }
-        if (!p) {
-            console.out("\nCouldn't write db-entry :%s", name.c_str());
-            return fail();
-        }
-        console.out(".");
-    }
-    if (!writer.flush() || !file.flushToDisk()) {
+
+    BlockWriter writer(file);
+    Dots dots(console);
+    auto entryFailed = [&]() {
+        dots.flush();
         console.out("\nCouldn't write db-entry :%s", name.c_str());
         return fail();
+    };
+    for (const PlayerEntry& entry : database.entries) {
+        std::uint8_t* head = writer.reserve(kEntryBytes + 4);
+        if (!head) return entryFailed();
+        encodeEntry(entry, head);
+        put32(head + kEntryBytes, static_cast<std::uint32_t>(entry.combinations.size()));
+        for (const CombinationRecord& record : entry.combinations) {
+            std::uint8_t* out = writer.reserve(kCombinationBytes);
+            if (!out) return entryFailed();
+            encodeCombination(record, out);
+        }
+        dots.dot();
     }
+    if (!writer.flush() || !file.flushToDisk()) return entryFailed();
+    dots.flush();
     file.close();
     if (!platform::replaceFile(temp, target)) {
         console.out("\nCouldn't open databasefile for save :%s", name.c_str());
         platform::removeFile(temp);
         return -1;
     }
+    guard.release();
     console.out(" Done\n");
     databaseChanged = 0;
     return 0;
 }
 
 int cl_MasterControl::CleanDatabase() {
-    if (database.entries.empty()) return 0;
-    console.out("\nMCP:  Cleaning Database");
-    DatabaseLock lock(*this, "\nDatabase is busy!");
-    const bool debug = debugSlot.load() != kNoDebugSlot;
+    Guard guard(*this);
+    if (guard.tryTake()) {
+        if (database.empty()) return 0;
+        console.out("\nMCP:  Cleaning Database");
+    } else {
+        console.out("\nMCP:  Cleaning Database");
+        guard.take("\nDatabase is busy!");
+    }
+    const bool debug = debugging(*this);
     for (auto it = database.entries.begin(); it != database.entries.end();) {
         PlayerEntry& entry = *it;
         if (debug) console.out("\n%s -->", entry.userName.c_str());
+        // An online player's records stay: his controller links to them.
         if (!entry.online) {
-            auto& combos = entry.combinations;
-            for (auto c = combos.begin(); c != combos.end();) {
-                c = c->laps == 0 ? combos.erase(c) : std::next(c);
-            }
+            entry.combinations.removeIf([](const CombinationRecord& r) { return r.laps == 0; });
         }
         const bool keep = entry.online || (entry.skillLaps != 0 && !entry.combinations.empty());
-        it = keep ? std::next(it) : database.entries.erase(it);
+        it = keep ? std::next(it) : database.erase(it);
     }
+    guard.release();
     console.out("\nDB-Cleaning done\n");
     return 0;
+}
+
+int cl_MasterControl::FindOrCreateEntry(data::cl_LfsPlayer* player, bool markOnline) {
+    if (!player) {
+        console.out("MCP-ERROR: LoadPlayer -> got an illegal playerpointer!!!\n");
+        return -1;
+    }
+    DatabaseLock lock(*this, "\nMCP: Database is busy!\n");
+    const bool debug = debugging(*this);
+    try {
+        if (PlayerEntry* found = database.find(player->userName.view())) {
+            player->databaseEntry = found;
+            found->lastSeen = clock.now();
+            if (debug) console.out("\nDEBUG: LoadPlayer -> found a databaseentry for a new player\n");
+            const bool wasOnline = found->online != 0;
+            if (markOnline) found->online = 1;
+            if (!wasOnline) return 2;
+            if (debug) console.out("\nDEBUG: LoadPlayer -> Player is online? (Busy=1)\n");
+            return 5;
+        }
+        PlayerEntry fresh;  // colour 3, position 170, chat level 2, "ori", the rest zero
+        fresh.userName = player->userName;
+        fresh.playerName = player->playerName;
+        fresh.online = markOnline ? 1 : 0;
+        const std::int32_t before = database.count();
+        PlayerEntry& added = database.append(std::move(fresh));
+        if (debug)
+            console.out("\nDEBUG: created an entry  for a new player (Nr.%d) in central database\n",
+                        before);
+        player->databaseEntry = &added;
+        databaseChanged = 1;
+        return 3;
+    } catch (const std::bad_alloc&) {
+        console.out("\nMCP-ERROR:  can't create an entry for new player in central databse\n");
+        return -1;
+    }
+}
+
+data::CombinationRecord* cl_MasterControl::CreateCombination(data::cl_LfsPlayer* player) {
+    if (!player) {
+        console.out("ERROR: CreateRecord -> illegal playerpointer!!\n");
+        return nullptr;
+    }
+    if (!player->databaseEntry) {
+        console.out("ERROR: CreateRecord -> player has no entry in central database!\n");
+        return nullptr;
+    }
+    DatabaseLock lock(*this, "\nMCP: Database is busy!\n");
+    CombinationList& records = player->databaseEntry->combinations;
+    const bool hadNone = records.empty();
+    try {
+        CombinationRecord& record = records.emplace_back();
+        databaseChanged = 1;
+        return &record;
+    } catch (const std::bad_alloc&) {
+        console.out("%s", hadNone ? "\nERROR: Couldn't create a comborecord in central database!\n"
+                                  : "\nERROR: Couldn't create a comborecord in central database\n");
+        return nullptr;
+    }
 }
 
 }  // namespace tmx

@@ -219,7 +219,7 @@ void cl_MasterControl::EndRun() {
 cl_MasterControl::~cl_MasterControl() {
     if (database.count() > 0) {
         console.out("\nMCP: Deleting PlayerDatabase from memory....");
-        database.entries.clear();
+        database.clear();
     }
     console.out(" -> OK\n");
     console.out("\nMCP: Deleting tmx-structures & insimstructures");

@@ -59,6 +59,8 @@ public:
     int WriteDatabase(const std::string& name);
     int CleanDatabase();
     int CopyFile(const std::string& source, const std::string& target);
+    // The backup before a write: target ends up with source's content.
+    int BackupFile(const std::string& source, const std::string& target);
     void MarkDatabaseChanged() { databaseChanged = 1; }
     // Finds the entry of the player's user name (first match, case-sensitive)
     // or appends a new one, and links the record to it: 2 found, 5 found but

@@ -46,6 +46,9 @@ bool fileExists(const std::string& path);
 bool removeFile(const std::string& path);
 // Replaces `to` by `from` in one step (the old `to` is never half-written).
 bool replaceFile(const std::string& from, const std::string& to);
+// Gives the existing file a second name (a hard link): the same content with
+// no copying. False where the file system cannot do it.
+bool linkFile(const std::string& existing, const std::string& newName);
 
 // Lists the plain files of dir whose names match pattern ('*' and '?'
 // wildcards, as "*.lng"), in the order the directory returns them.

@@ -105,14 +105,17 @@ TEST(ScenarioParse, ExampleDemoScenarioParses) {
         << e.text();
     ASSERT_FALSE(s.steps.empty());
     EXPECT_EQ(s.steps.back().verb, "end");
-    // The link must be unreachable before it is dropped, so a reconnect fails.
-    std::size_t listenOff = s.steps.size(), drop = s.steps.size();
+    // The demo ends by itself: an admin types the kill-all command and the
+    // simulator waits for Trackmarshal to close its link before ending.
+    std::size_t killAll = s.steps.size(), disconnect = s.steps.size();
     for (std::size_t i = 0; i < s.steps.size(); ++i) {
-        if (s.steps[i].verb == "listen" && s.steps[i].words[0] == "off") listenOff = i;
-        if (s.steps[i].verb == "drop") drop = i;
+        const std::string* text = s.steps[i].arg("text");
+        if (s.steps[i].verb == "chat" && text && *text == "#KILLALL") killAll = i;
+        if (s.steps[i].verb == "await" && s.steps[i].words[0] == "disconnect") disconnect = i;
     }
-    ASSERT_LT(drop, s.steps.size());
-    EXPECT_LT(listenOff, drop);
+    ASSERT_LT(killAll, s.steps.size());
+    EXPECT_LT(killAll, disconnect);
+    EXPECT_LT(disconnect, s.steps.size() - 1);
 }
 
 TEST(ScenarioParse, MissingFileIsReported) {

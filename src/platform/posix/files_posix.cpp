@@ -147,6 +147,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool linkFile(const std::string& existing, const std::string& newName) {
+    return ::link(existing.c_str(), newName.c_str()) == 0;
+}
+
 bool listDirectory(const std::string& dir, const std::string& pattern,
                    std::vector<std::string>& names) {
     names.clear();

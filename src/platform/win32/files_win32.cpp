@@ -121,6 +121,10 @@ bool replaceFile(const std::string& from, const std::string& to) {
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool linkFile(const std::string& existing, const std::string& newName) {
+    return ::CreateHardLinkA(newName.c_str(), existing.c_str(), nullptr) != 0;
+}
+
 bool listDirectory(const std::string& dir, const std::string& pattern,
                    std::vector<std::string>& names) {
     names.clear();
