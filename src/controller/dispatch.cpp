@@ -1,23 +1,13 @@
 // Packet dispatch and the handlers of the packets that describe the server as
 // a whole: version, tiny notices, state, multiplayer start.
 #include "commands/chat_commands.h"
+#include "controller/packet_take.h"
 #include "controller/tmx_main.h"
 #include "master/master_control.h"
 
 namespace tmx {
 
 using namespace insim;
-
-namespace {
-// Takes the ready packet off the link and decodes it; false when it is too
-// short for its layout (such a packet is not acted on).
-template <typename P>
-bool takeInto(cl_InsimHandling& link, P& packet) {
-    RawPacket raw;
-    link.TakePacket(raw);
-    return decode(raw.data(), raw.size, packet);
-}
-}  // namespace
 
 int TMX_MAIN::Dispatch(std::uint8_t type) {
     switch (type) {

@@ -3,6 +3,7 @@
 // stops the controller rather than guess.
 #include <string>
 
+#include "controller/packet_take.h"
 #include "controller/tmx_main.h"
 #include "master/master_control.h"
 
@@ -11,12 +12,6 @@ namespace tmx {
 using namespace insim;
 
 namespace {
-template <typename P>
-bool takeInto(cl_InsimHandling& link, P& packet) {
-    RawPacket raw;
-    link.TakePacket(raw);
-    return decode(raw.data(), raw.size, packet);
-}
 
 const char* leaveReason(std::uint8_t reason) {
     switch (reason) {

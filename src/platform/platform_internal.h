@@ -2,6 +2,8 @@
 // the public interface: only files under src/platform/ include this.
 #pragma once
 
+#include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace tmx::platform::detail {
@@ -12,5 +14,9 @@ bool wildcardMatchWith(const std::string& pattern, const std::string& name, bool
 
 // True for the separators the platform accepts at the end of a directory.
 bool endsWithSeparator(const std::string& dir);
+
+// Local calendar time of a time in seconds since 1970; false if it cannot be
+// converted (each platform has its own thread-safe call).
+bool toLocalTime(std::int64_t secondsSince1970, std::tm& local);
 
 }  // namespace tmx::platform::detail

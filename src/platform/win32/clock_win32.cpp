@@ -1,78 +1,13 @@
-// The real clock on Windows.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+// Local time on Windows.
+#include <time.h>
 
-#include <array>
-#include <chrono>
-#include <ctime>
+#include "platform/platform_internal.h"
 
-#include "platform/clock.h"
-
-namespace tmx::platform {
-
-namespace {
+namespace tmx::platform::detail {
 
 bool toLocalTime(std::int64_t secondsSince1970, std::tm& local) {
     const auto seconds = static_cast<std::time_t>(secondsSince1970);
     return ::localtime_s(&local, &seconds) == 0;
 }
 
-class SystemClock final : public Clock {
-public:
-    std::int64_t now() override { return static_cast<std::int64_t>(std::time(nullptr)); }
-
-    std::int64_t nowMs() override {
-        const auto since = std::chrono::steady_clock::now().time_since_epoch();
-        return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    }
-
-    void sleepMs(int ms) override { platform::sleepMs(ms); }
-
-    std::string timeText() override { return localTimeText(now()); }
-    std::string dateText() override { return localDateText(now()); }
-};
-
-}  // namespace
-
-Clock& systemClock() {
-    static SystemClock clock;
-    return clock;
-}
-
-std::string localTimeText(std::int64_t secondsSince1970) {
-    std::tm local{};
-    std::array<char, 32> text{};
-    if (!toLocalTime(secondsSince1970, local) ||
-        std::strftime(text.data(), text.size(), "%H:%M:%S", &local) == 0) {
-        return "00:00:00";
-    }
-    return text.data();
-}
-
-std::string localDateText(std::int64_t secondsSince1970) {
-    std::tm local{};
-    std::array<char, 32> text{};
-    if (!toLocalTime(secondsSince1970, local) ||
-        std::strftime(text.data(), text.size(), "%m/%d/", &local) == 0) {
-        return "00/00/00";
-    }
-    // Two-digit year, as the runtime's date text has always shown it.
-    const int year = (local.tm_year % 100 + 100) % 100;
-    std::string date = text.data();
-    date += static_cast<char>('0' + year / 10);
-    date += static_cast<char>('0' + year % 10);
-    return date;
-}
-
-void sleepMs(int ms) {
-    if (ms > 0) {
-        ::Sleep(static_cast<DWORD>(ms));
-    }
-}
-
-}  // namespace tmx::platform
+}  // namespace tmx::platform::detail
