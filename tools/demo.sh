@@ -7,7 +7,7 @@ set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=$(cd "${1:-build}" && pwd)
 PORT=${DEMO_PORT:-38999}
-RUN="$ROOT/demo-run"
+RUN=${DEMO_DIR:-"$ROOT/demo-run"}
 
 rm -rf "$RUN"
 mkdir -p "$RUN/languages"
@@ -16,7 +16,7 @@ cp "$ROOT/examples/server_0.cfg" "$RUN/"
 # The sample server list, pointed at the simulator's port (CR LF line ends kept).
 sed "s/^port [0-9]*/port $PORT/" "$ROOT/examples/tmx_server.cfg" > "$RUN/tmx_server.cfg"
 
-echo "== lfs-sim: simulated LFS server on 127.0.0.1:$PORT (log: demo-run/lfs-sim.log)"
+echo "== lfs-sim: simulated LFS server on 127.0.0.1:$PORT (log: $RUN/lfs-sim.log)"
 "$BUILD/lfs-sim" --port "$PORT" --password demo --keepalive 5 \
     --scenario "$ROOT/examples/demo.scn" --show-screen > "$RUN/lfs-sim.log" 2>&1 &
 SIM=$!
@@ -32,7 +32,7 @@ until grep -q "simulated LFS server on" "$RUN/lfs-sim.log" 2>/dev/null; do
     sleep 0.1
 done
 
-echo "== tmx (working directory demo-run/)"
+echo "== tmx (working directory $RUN)"
 # tmx ends with "press key": standard input from /dev/null answers it.
 (cd "$RUN" && timeout 180 "$BUILD/tmx" < /dev/null) || { echo "tmx failed"; exit 1; }
 
