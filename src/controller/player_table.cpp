@@ -194,6 +194,10 @@ int TMX_MAIN::onNewPlayer() {
                      npl.PType);
     }
 
+    // Player id 0 means "no player": such a join cannot be told apart from a
+    // connection without a car, so it is not acted on.
+    if (npl.PLID == 0) return 0;
+
     const int known = FindIndex(npl.UCID, npl.PLID);
     if (known != -1) {
         // The driver comes back from the garage.
