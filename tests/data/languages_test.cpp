@@ -91,5 +91,13 @@ TEST_F(LanguageTest, FirstOfTwoFilesWithTheSameCodeWins) {
     EXPECT_EQ(table.find("fra"), 1);
 }
 
+TEST_F(LanguageTest, AtMostOneHundredTwentyEightLanguages) {
+    dir.write("__MASTER.lng", "\"ori\"\r\n");
+    for (int i = 0; i < 130; ++i) dir.write("l" + std::to_string(i) + ".lng", "\"l" + std::to_string(i) + "\"\r\n");
+    EXPECT_EQ(table.loadAll(dirPath()), kMaxLanguages);
+    EXPECT_EQ(table.count(), kMaxLanguages);
+    EXPECT_NE(console.output().find("\n     error, to many files in directory. reading stopped."), std::string::npos);
+}
+
 }  // namespace
 }  // namespace tmx::data
