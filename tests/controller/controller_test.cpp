@@ -522,6 +522,34 @@ TEST_F(ControllerTest, UnknownLanguageCodeFallsBackToTheMasterLanguage) {
     EXPECT_EQ(told[1], "MCP: coudlnt find your language. Set to 'ori'");
 }
 
+TEST_F(ControllerTest, CityModeSendsEveryDriverToThePitLane) {
+    joinGuest(1, "alice", "^1Alice");
+    joinGuest(2, "bob", "Bob");
+    joinTrack(1);
+    c.cityGame = 1;
+    link.receiveWaitMs = 20;
+    std::thread controller([&] { c.Run(); });
+    const bool sent = simulator->waitFor(
+        [](const sim::SimState& s) {
+            int pitlane = 0;
+            for (const auto& line : s.model.chat())
+                if (line.kind == sim::ChatLine::Kind::Command && line.text.rfind("/pitlane ", 0) == 0) ++pitlane;
+            return pitlane >= 2;
+        },
+        kWaitMs);
+    c.runRequest = RUN_STOP;
+    controller.join();
+    ASSERT_TRUE(sent);
+    std::vector<std::string> commands;
+    const sim::SimState after = simulator->snapshot();
+    for (const auto& line : after.model.chat())
+        if (line.kind == sim::ChatLine::Kind::Command) commands.push_back(line.text);
+    EXPECT_EQ(commands, (std::vector<std::string>{"/pitlane ^1Alice", "/pitlane Bob"})) << "the host is skipped";
+    EXPECT_EQ(c.raceState, RS_CITY);
+    EXPECT_NE(console.output().find("\n     Started CityrunMode"), std::string::npos);
+    EXPECT_EQ(c.activity.load(), ACT_STOPPED);
+}
+
 // ---- Stopping ------------------------------------------------------------------------
 
 TEST_F(ControllerTest, KillAnnouncesItselfOneSecondBeforeClosingTheLink) {
