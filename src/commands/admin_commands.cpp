@@ -287,6 +287,13 @@ void SetSkill(const CommandContext& ctx) {
         e.databaseEntry->skillPoints = pointsFor(skill, e.databaseEntry->skillLaps);
         e.skillPoints = e.databaseEntry->skillPoints;
     }
+    // A driver in the race gets his total back from his base points when he
+    // leaves it; the new total becomes his base, or the admin's value would
+    // be undone at his next pit.
+    if (e.plid != 0) {
+        e.basePoints = e.skillPoints;
+        e.racePoints = 0;
+    }
     c.master->MarkDatabaseChanged();
 }
 

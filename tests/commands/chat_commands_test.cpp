@@ -443,6 +443,18 @@ TEST_F(ChatCommandTest, SetskillForAConnectedDriverSetsPointsThroughHisLaps) {
                 ElementsAre(" ", "^7ERROR, need a target (LFS Worldname) and a skill"));
 }
 
+TEST_F(ChatCommandTest, SetskillForADriverInTheRaceSurvivesHisLeavingTheRace) {
+    const int car = joinTrack(kAlice);
+    barrier();
+    const int index = c.FindIndex(kAlice, car);
+    ASSERT_NE(index, -1);
+    c.entry(index).databaseEntry->skillLaps = 10;
+    c.entry(index).racePoints = 25;  // earned before the admin steps in
+    EXPECT_THAT(say(kBoss, "#setskill alice 4"), ElementsAre(" ", "^7...found the  player. Command done"));
+    c.CommitSkill(kAlice, car);
+    EXPECT_EQ(c.entry(index).skillPoints, 40);
+}
+
 TEST_F(ChatCommandTest, SetskillForAStoredDriverWorksOnTheDatabase) {
     data::PlayerEntry carl;
     carl.userName = "carl";
