@@ -555,6 +555,10 @@ int TMX_MAIN::RemoveConnection(int ucid) {
             if (index == -1) break;
         }
         link->ForgetAll(static_cast<std::uint8_t>(ucid));
+        // A driver who never took a car still keeps what he set (language,
+        // team colour and position, chat level) for his next visit.
+        if (!entry(index).isHost() && !entry(index).ai && serverKind != SK_MULTI_REPLAY && master)
+            entry(index).SaveToDatabase(*master);
         if (data::PlayerEntry* record = entry(index).databaseEntry) {
             if (record == &hostDummyEntry || !master)
                 record->online = 0;

@@ -550,6 +550,23 @@ TEST_F(ControllerTest, CityModeSendsEveryDriverToThePitLane) {
     EXPECT_EQ(c.activity.load(), ACT_STOPPED);
 }
 
+TEST_F(ControllerTest, SettingsOfADriverWhoNeverDroveAreKeptWhenHeLeaves) {
+    startRunning();
+    joinGuest(1, "alice", "Alice");
+    barrier();
+    const int alice = c.FindIndex(1, -1);
+    ASSERT_NE(alice, -1);
+    c.ChangeTeamColour(alice);
+    c.entry(alice).languageCode = "deu";
+    ASSERT_TRUE(simulator->leave(1).ok);
+    barrier();
+    const data::PlayerEntry* stored = master.database.find("alice");
+    ASSERT_NE(stored, nullptr);
+    EXPECT_EQ(stored->teamColour, 4);
+    EXPECT_EQ(stored->language, "deu");
+    EXPECT_EQ(stored->online, 0);
+}
+
 // ---- Stopping ------------------------------------------------------------------------
 
 TEST_F(ControllerTest, KillAnnouncesItselfOneSecondBeforeClosingTheLink) {
