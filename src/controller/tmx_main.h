@@ -258,7 +258,6 @@ private:
     void resyncStep(std::uint8_t type);
     void becomeActiveIfIdle();
     void freeEntry(int index);
-    void moveToEnd(int& index);
     void sendPrivate(int index, const char* text);
 
     Console& console_;

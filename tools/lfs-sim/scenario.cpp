@@ -370,6 +370,17 @@ StepResult runRaw(ScenarioRunner::Context& c, const ScenarioStep& s) {
     return c.sim.sendRaw(bytes.data(), bytes.size()) ? ok() : fail("no client to send to");
 }
 
+// A verb that applies one model change to the selected player.
+template <Outcome (ServerModel::*Change)(int, Outbox&)>
+StepResult runOnPlayer(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    return onPlayer(c, s, [](ServerModel& m, const Player& p, Outbox& out) { return (m.*Change)(p.plid, out); });
+}
+
+template <Outcome (ServerModel::*Change)(int, Outbox&)>
+VerbSpec playerVerb(const char* name, const char* usage) {
+    return {name, usage, kPlayerKeys, {}, false, checkPlayerSelector, runOnPlayer<Change>};
+}
+
 const std::vector<VerbSpec>& verbs() {
     static const std::vector<VerbSpec> table = {
         {"wait",
@@ -459,39 +470,9 @@ const std::vector<VerbSpec>& verbs() {
          false,
          nullptr,
          runDrive},
-        {"spectate",
-         "spectate plid=N|pname=NICK|ucid=N",
-         kPlayerKeys,
-         {},
-         false,
-         checkPlayerSelector,
-         [](ScenarioRunner::Context& c, const ScenarioStep& s) {
-             return onPlayer(c, s, [](ServerModel& m, const Player& p, Outbox& out) {
-                 return m.playerLeaves(p.plid, out);
-             });
-         }},
-        {"pit",
-         "pit plid=N|pname=NICK|ucid=N",
-         kPlayerKeys,
-         {},
-         false,
-         checkPlayerSelector,
-         [](ScenarioRunner::Context& c, const ScenarioStep& s) {
-             return onPlayer(c, s, [](ServerModel& m, const Player& p, Outbox& out) {
-                 return m.playerToPits(p.plid, out);
-             });
-         }},
-        {"leave-pits",
-         "leave-pits plid=N|pname=NICK|ucid=N",
-         kPlayerKeys,
-         {},
-         false,
-         checkPlayerSelector,
-         [](ScenarioRunner::Context& c, const ScenarioStep& s) {
-             return onPlayer(c, s, [](ServerModel& m, const Player& p, Outbox& out) {
-                 return m.playerLeavesPits(p.plid, out);
-             });
-         }},
+        playerVerb<&ServerModel::playerLeaves>("spectate", "spectate plid=N|pname=NICK|ucid=N"),
+        playerVerb<&ServerModel::playerToPits>("pit", "pit plid=N|pname=NICK|ucid=N"),
+        playerVerb<&ServerModel::playerLeavesPits>("leave-pits", "leave-pits plid=N|pname=NICK|ucid=N"),
         {"takeover",
          "takeover plid=N|pname=NICK|ucid=N to=UCID",
          withPlayerKeys({{"to", ArgType::Int, true, 0, 254}}),
@@ -504,17 +485,7 @@ const std::vector<VerbSpec>& verbs() {
                  return m.takeOver(p.plid, to, out);
              });
          }},
-        {"reset",
-         "reset plid=N|pname=NICK|ucid=N",
-         kPlayerKeys,
-         {},
-         false,
-         checkPlayerSelector,
-         [](ScenarioRunner::Context& c, const ScenarioStep& s) {
-             return onPlayer(c, s, [](ServerModel& m, const Player& p, Outbox& out) {
-                 return m.carReset(p.plid, out);
-             });
-         }},
+        playerVerb<&ServerModel::carReset>("reset", "reset plid=N|pname=NICK|ucid=N"),
         {"penalty",
          "penalty plid=N|pname=NICK|ucid=N pen=none|dt|sg|30|45 [reason=admin|...]",
          withPlayerKeys({{"pen", ArgType::Choice, true, 0, 0, kPenalties},
