@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "support/controller_fixture.h"
+#include "support/received_order.h"
 
 namespace tmx {
 namespace {
@@ -251,14 +252,14 @@ TEST_F(ControllerTest, CountMismatchEmptiesAndRecollectsTheTable) {
     EXPECT_EQ(c.FindIndex(2, -1) != -1, true);
     flushToSim();
     sim::SimState s = simulator->snapshot();
-    const sim::ReceivedPacket* ncn = s.findPacket(ISP_TINY, TINY_NCN, before);
-    const sim::ReceivedPacket* npl = s.findPacket(ISP_TINY, TINY_NPL, before);
-    const sim::ReceivedPacket* sst = s.findPacket(ISP_TINY, TINY_SST, before);
-    const sim::ReceivedPacket* rst = s.findPacket(ISP_TINY, TINY_RST, before);
+    const auto ncn = testing::positionOf(s, ISP_TINY, TINY_NCN, before);
+    const auto npl = testing::positionOf(s, ISP_TINY, TINY_NPL, before);
+    const auto sst = testing::positionOf(s, ISP_TINY, TINY_SST, before);
+    const auto rst = testing::positionOf(s, ISP_TINY, TINY_RST, before);
     ASSERT_TRUE(ncn && npl && sst && rst);
-    EXPECT_LT(ncn->timeMs, npl->timeMs + 1);
-    EXPECT_LT(npl->timeMs, sst->timeMs + 1);
-    EXPECT_LT(sst->timeMs, rst->timeMs + 1);
+    EXPECT_LT(*ncn, *npl);
+    EXPECT_LT(*npl, *sst);
+    EXPECT_LT(*sst, *rst);
 }
 
 // ---- The table ---------------------------------------------------------------------
@@ -494,7 +495,7 @@ TEST_F(ControllerTest, ReturningDriverIsWelcomedBackByName) {
     for (const auto& b : simulator->screen(1))
         welcomed = welcomed || (b.clickId == 145 && b.text == "Welcome back ^1Alice");
     EXPECT_TRUE(welcomed);
-    EXPECT_EQ(c.entry(c.FindIndex(1, -1)).databaseEntry->online, 1);
+    EXPECT_EQ(c.entry(c.FindIndex(1, -1)).databaseEntry->onlineCount, 1);
 }
 
 TEST_F(ControllerTest, UnknownLanguageCodeFallsBackToTheMasterLanguage) {
@@ -564,7 +565,7 @@ TEST_F(ControllerTest, SettingsOfADriverWhoNeverDroveAreKeptWhenHeLeaves) {
     ASSERT_NE(stored, nullptr);
     EXPECT_EQ(stored->teamColour, 4);
     EXPECT_EQ(stored->language, "deu");
-    EXPECT_EQ(stored->online, 0);
+    EXPECT_EQ(stored->onlineCount, 0);
 }
 
 // ---- Stopping ------------------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "master/master_control.h"
 #include "support/eventually.h"
 #include "support/fake_clock.h"
+#include "support/received_order.h"
 #include "support/temp_dir.h"
 
 namespace tmx {
@@ -15,6 +16,7 @@ namespace {
 
 using testing::eventually;
 using testing::FakeClock;
+using testing::positionOf;
 using testing::TempDir;
 
 constexpr int kWaitMs = 10000;  // safety net only: every wait ends on an event
@@ -88,13 +90,15 @@ TEST_F(MasterSimTest, ControllerConnectsWithInitThenVersionRequestAndIsKilledOnR
 
     ASSERT_TRUE(simulator->waitForPacket(insim::ISP_TINY, insim::TINY_CLOSE, kWaitMs, before));
     state = simulator->snapshot();
-    const sim::ReceivedPacket* killed = state.findPacket(insim::ISP_MST, -1, before);
-    ASSERT_NE(killed, nullptr);
+    const auto killed = positionOf(state, insim::ISP_MST, -1, before);
+    ASSERT_TRUE(killed.has_value());
+    const sim::ReceivedPacket& announcement = state.received[*killed];
     insim::IS_MST mst;
-    ASSERT_TRUE(insim::decode(killed->bytes.data(), killed->bytes.size(), mst));
+    ASSERT_TRUE(insim::decode(announcement.bytes.data(), announcement.bytes.size(), mst));
     EXPECT_EQ(mst.Msg, "^1TMX is killed by admin");
-    const sim::ReceivedPacket* close = state.findPacket(insim::ISP_TINY, insim::TINY_CLOSE, before);
-    EXPECT_LT(killed->timeMs, close->timeMs + 1);
+    const auto close = positionOf(state, insim::ISP_TINY, insim::TINY_CLOSE, before);
+    ASSERT_TRUE(close.has_value());
+    EXPECT_LT(*killed, *close) << "the announcement goes out before the link is closed";
     EXPECT_NE(console.output().find("\n\nServer 0: TMX is killed by admin"), std::string::npos);
 }
 

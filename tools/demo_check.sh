@@ -1,0 +1,70 @@
+#!/bin/sh
+# Runs the demo (tools/demo.sh) and checks that it shows what it is meant to:
+# a driver who joins is welcomed, a typed command is answered, and the admin's
+# kill-all is announced on the server and ends tmx.
+# Usage: tools/demo_check.sh [BUILD_DIR]   (the demo_scenario test)
+# Exit code 0 when everything was seen, 1 otherwise.
+set -u
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+RUN=${DEMO_DIR:-"$ROOT/demo-run"}
+export DEMO_DIR="$RUN"
+OUT=$(mktemp)
+trap 'rm -f "$OUT"' EXIT INT TERM
+
+sh "$ROOT/tools/demo.sh" "${1:-build}" > "$OUT" 2>&1
+status=$?
+cat "$OUT"
+echo
+echo "== checking the demo"
+
+failed=0
+if [ $status -ne 0 ]; then
+    echo "MISSING: the demo ended with exit code $status"
+    failed=1
+fi
+
+# in_order WHAT FILE TEXT...: each TEXT occurs in FILE, on a line after the
+# line of the TEXT before it (plain text, no patterns).
+in_order() {
+    what=$1
+    file=$2
+    shift 2
+    if [ ! -f "$file" ]; then
+        echo "MISSING: $what: $file was not written"
+        failed=1
+        return
+    fi
+    if missing=$(printf '%s\n' "$@" | awk '
+            NR == FNR { want[++n] = $0; next }
+            k < n && index($0, want[k + 1]) > 0 { k++ }
+            END { if (k < n) { print want[k + 1]; exit 1 } }' - "$file"); then
+        echo "ok: $what"
+    else
+        echo "MISSING: $what: no line with [$missing] where expected in $file"
+        failed=1
+    fi
+}
+
+SIM_LOG="$RUN/lfs-sim.log"
+in_order "Alice is welcomed when she joins" "$SIM_LOG" \
+    'join ucid=1 uname=alice' \
+    '<- IS_MTC ucid=1 plid=0 "^2LFS Trackmarshal is running"'
+in_order "Bob's #help is answered with the user commands" "$SIM_LOG" \
+    'chat ucid=2 text="#help"' \
+    '<- IS_MTC ucid=2 plid=0 "^2UserCommands:"'
+in_order "the kill-all is announced before the link is closed" "$SIM_LOG" \
+    'chat ucid=3 text="#KILLALL"' \
+    '<- IS_MST "^1TMX is killed by admin"' \
+    '<- IS_TINY TINY_CLOSE' \
+    'lfs-sim: scenario ended'
+# The tmx console output stands between these two headings of demo.sh.
+in_order "tmx reports the kill-all and ends" "$OUT" \
+    '== tmx (working directory' \
+    'MCP: Got a KILLALL. Terminating all tmx!' \
+    'Server 0: TMX is killed by admin' \
+    'TMX is ready for termination.' \
+    'press key' \
+    '== what the simulated server received and showed'
+
+exit $failed
