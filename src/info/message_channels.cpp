@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/placeholders.h"
 #include "controller/tmx_main.h"
 #include "insim/buttons.h"
 
@@ -47,14 +48,6 @@ const char* visibleText(const cl_LfsPlayer& e, const char* text) {
     return text;
 }
 
-// Replaces the first "%%" of text by value.
-std::string substitute(std::string text, const char* value) {
-    if (!value) return text;
-    const auto at = text.find("%%");
-    if (at != std::string::npos) text.replace(at, 2, value);
-    return text;
-}
-
 struct ChannelLine {
     const data::MessageChannel* geometry;
     ChannelLook look;
@@ -72,10 +65,18 @@ ChannelLine channelOf(const data::ServerConfig& config, Channel channel) {
     return {&config.tmxmsg, lookOf(Channel::System), false, false};
 }
 
-int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text, std::int64_t lifetimeMs) {
-    const ChannelLine ch = channelOf(c.config, channel);
-    if (ch.geometry->isOff()) return 0;
+// The first checks of every line, in this order: 0 when the channel is off
+// (whatever the index), -1 for an index outside the table, 1 to go on.
+int lineGate(const TMX_MAIN& c, Channel channel, int index) {
+    if (channelOf(c.config, channel).geometry->isOff()) return 0;
     if (index < 0 || index >= c.usedEntries) return -1;
+    return 1;
+}
+
+int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text, std::int64_t lifetimeMs) {
+    const int gate = lineGate(c, channel, index);
+    if (gate != 1) return gate;
+    const ChannelLine ch = channelOf(c.config, channel);
     const cl_LfsPlayer& e = c.entry(index);
     // The host's own screen is not written to while LFS runs in multiplayer.
     if (e.isHost() && (c.lastState.Flags & insim::ISS_MULTI)) return 0;
@@ -139,14 +140,16 @@ int TMX_MAIN::InfoLine(int index, int line, const char* text, std::int64_t lifet
 
 int TMX_MAIN::SystemLineText(int index, int line, int tmxmLine, std::int64_t lifetimeMs,
                              const char* value) {
-    if (index < 0 || index >= usedEntries) return -1;
-    const std::string text = substitute(LanguageLine(index, data::LB_TMXM, tmxmLine), value);
+    const int gate = lineGate(*this, Channel::System, index);
+    if (gate != 1) return gate;
+    const std::string text = fillPlaceholders(LanguageLine(index, data::LB_TMXM, tmxmLine), {value});
     return SystemLine(index, line, text.c_str(), lifetimeMs);
 }
 
 int TMX_MAIN::OrgaLineText(int index, int line, int orgaLine, std::int64_t lifetimeMs, const char* value) {
-    if (index < 0 || index >= usedEntries) return -1;
-    const std::string text = substitute(LanguageLine(index, data::LB_ORGA, orgaLine), value);
+    const int gate = lineGate(*this, Channel::Orga, index);
+    if (gate != 1) return gate;
+    const std::string text = fillPlaceholders(LanguageLine(index, data::LB_ORGA, orgaLine), {value});
     return OrgaLine(index, line, text.c_str(), lifetimeMs);
 }
 
@@ -160,7 +163,7 @@ void TMX_MAIN::BroadcastSystemText(int line, int tmxmLine, std::int64_t lifetime
     if (config.tmxmsg.isOff()) return;
     for (int i = 0; i < usedEntries; ++i) {
         const std::string text =
-            substitute(substitute(LanguageLine(i, data::LB_TMXM, tmxmLine), first), second);
+            fillPlaceholders(LanguageLine(i, data::LB_TMXM, tmxmLine), {first, second});
         SystemLine(i, line, text.c_str(), lifetimeMs);
     }
 }
@@ -173,7 +176,7 @@ void TMX_MAIN::BroadcastOrga(int line, const char* text, std::int64_t lifetimeMs
 void TMX_MAIN::BroadcastOrgaText(int line, int orgaLine, std::int64_t lifetimeMs, const char* first) {
     if (config.orgamsg.isOff()) return;
     for (int i = 0; i < usedEntries; ++i) {
-        const std::string text = substitute(LanguageLine(i, data::LB_ORGA, orgaLine), first);
+        const std::string text = fillPlaceholders(LanguageLine(i, data::LB_ORGA, orgaLine), {first});
         OrgaLine(i, line, text.c_str(), lifetimeMs);
     }
 }
@@ -322,11 +325,13 @@ void TMX_MAIN::DrawPitWindowButton(int index) {
         const int to = windows.to[static_cast<std::size_t>(w)];
         if (lap >= from && lap <= to && !e.pitWindowUsed[static_cast<std::size_t>(w)]) {
             const int line = lap == to ? 10 : 9;
-            b.text.assign(substitute(LanguageLine(index, data::LB_TRAC, line), std::to_string(to).c_str()));
+            const std::string last = std::to_string(to);
+            b.text.assign(fillPlaceholders(LanguageLine(index, data::LB_TRAC, line), {last.c_str()}));
             b.style = 20;
             decided = true;
         } else if (lap < from) {
-            b.text.assign(substitute(LanguageLine(index, data::LB_TRAC, 11), std::to_string(from).c_str()));
+            const std::string first = std::to_string(from);
+            b.text.assign(fillPlaceholders(LanguageLine(index, data::LB_TRAC, 11), {first.c_str()}));
             b.style = 21;
             decided = true;
         }

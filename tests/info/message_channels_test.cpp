@@ -2,8 +2,10 @@
 // emulated screens.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
+#include "common/placeholders.h"
 #include "support/controller_fixture.h"
 
 namespace tmx {
@@ -77,6 +79,32 @@ TEST_F(ChannelTest, SystemChannelGeometryAndLanguageSubstitution) {
     ASSERT_NE(shown(1, 142), nullptr);
 }
 
+TEST_F(ChannelTest, ValuesGoIntoTheirOwnPlaceholdersEvenWhenOneContainsTheMark) {
+    c.BroadcastSystemText(1, 0, 5000, "^1100%%Club", "Bob");
+    const sim::Button* b = shown(1, 141);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->text, "Hello ^1100%%Club, meet Bob");
+}
+
+TEST(PlaceholderTest, EachValueFillsTheNextMarkOfTheLineOnly) {
+    struct Case {
+        const char* line;
+        const char* first;
+        const char* second;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"%% and %%", "a%%b", "c", "a%%b and c"},
+        {"%% and %%", nullptr, "c", "%% and c"},
+        {"%%%%", "x", "y", "xy"},
+        {"no mark", "x", nullptr, "no mark"},
+        {"%% only", "x", "y", "x only"},
+        {"%%, %% and %%", "x", "y", "x, y and %%"},
+    };
+    for (const Case& k : cases)
+        EXPECT_EQ(fillPlaceholders(k.line, {k.first, k.second}), k.expected) << k.line;
+}
+
 TEST_F(ChannelTest, TeamLinesTakeTheTeamColourAndPosition) {
     for (int line = 0; line < 4; ++line) c.TeamLine(alice, line, "go", 5000);
     const int tops[] = {161, 168, 175, 182};
@@ -138,9 +166,34 @@ TEST_F(ChannelTest, SwitchedOffChannelIsSilentEvenForBroadcasts) {
     EXPECT_EQ(shown(1, 130), nullptr);
     EXPECT_EQ(shown(1, 131), nullptr);
     EXPECT_EQ(shown(2, 132), nullptr);
-    EXPECT_EQ(c.OrgaLine(99, 0, "x", 5000), 0) << "an off channel answers 0 before the index check";
-    c.config.orgamsg.left = 50;
-    EXPECT_EQ(c.OrgaLine(99, 0, "x", 5000), -1);
+}
+
+// Every single-driver sender asks its channel before the index: an off
+// channel answers 0 for any index, an open one -1 for an index off the table.
+TEST_F(ChannelTest, EveryLineSenderAnswersForAnOffChannelBeforeTheIndex) {
+    using Sender = std::function<int(int index)>;
+    struct Case {
+        const char* name;
+        data::MessageChannel* channel;
+        Sender send;
+    };
+    const Case cases[] = {
+        {"system", &c.config.tmxmsg, [&](int i) { return c.SystemLine(i, 0, "x", 5000); }},
+        {"orga", &c.config.orgamsg, [&](int i) { return c.OrgaLine(i, 0, "x", 5000); }},
+        {"team", &c.config.crewmsg, [&](int i) { return c.TeamLine(i, 0, "x", 5000); }},
+        {"info", &c.config.infomsg, [&](int i) { return c.InfoLine(i, 1, "x", 5000); }},
+        {"system text", &c.config.tmxmsg, [&](int i) { return c.SystemLineText(i, 0, 0, 5000, "v"); }},
+        {"orga text", &c.config.orgamsg, [&](int i) { return c.OrgaLineText(i, 0, 0, 5000, "v"); }},
+    };
+    for (const Case& k : cases) {
+        const int left = k.channel->left;
+        for (int index : {-1, c.usedEntries, 99}) {
+            k.channel->left = -1;
+            EXPECT_EQ(k.send(index), 0) << k.name << " off, index " << index;
+            k.channel->left = left;
+            EXPECT_EQ(k.send(index), -1) << k.name << " on, index " << index;
+        }
+    }
 }
 
 TEST_F(ChannelTest, HostScreenIsLeftAloneInMultiplayer) {
