@@ -30,12 +30,6 @@ int findByName(const TMX_MAIN& c, const char* name) {
     return -1;
 }
 
-std::int32_t pointsFor(int skill, std::uint32_t laps) {
-    const std::int64_t points = static_cast<std::int64_t>(skill) * laps;
-    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-    return static_cast<std::int32_t>(points > kMax ? kMax : points);
-}
-
 void teamLineByStatus(TMX_MAIN& c, int teamLine, int minStatus, int maxStatus) {
     for (int i = 0; i < c.usedEntries; ++i) {
         const std::int32_t status = c.entry(i).driverStatus;
@@ -52,7 +46,9 @@ void showSpeeds(const CommandContext& ctx) {
     ctx.reply("minimum speed after pickup pace:" + number(cfg.rs_derived.minAfterPickup));
 }
 
-// setskill for a driver who is not connected: his stored entry.
+// setskill for a driver who is not connected: his stored entry, found,
+// checked and changed in one locked step (no pointer into the database
+// outlives the lock: an idle clean may free an entry nobody holds).
 void setStoredSkill(const CommandContext& ctx, int skill) {
     cl_MasterControl* master = ctx.c.master;
     ctx.reply("^7player is not here. Searching in database.");
@@ -60,40 +56,16 @@ void setStoredSkill(const CommandContext& ctx, int skill) {
         ctx.reply("^7ERROR, couldnt find player. Need a target (LFS Worldname)");
         return;
     }
-    data::cl_LfsPlayer lookup;
-    lookup.userName.assign(ctx.arg(1));
-    // Not marked online: this lookup is no connection. An unknown name gets a
-    // new, empty entry, which the next cleaning removes again.
-    const int found = master->FindOrCreateEntry(&lookup, false);
-    if (found == -1 || !lookup.databaseEntry) {
-        ctx.reply("^7ERROR, couldnt find player. Need a target (LFS Worldname)");
-        return;
+    switch (master->SetStoredSkill(ctx.arg(1), skill)) {
+        case cl_MasterControl::StoredSkill::Unknown:
+            ctx.reply("^7ERROR, not a known player. Need a target (LFS Worldname)");
+            return;
+        case cl_MasterControl::StoredSkill::Online:
+            ctx.reply("^7ERROR, player is online on another TMX-server");
+            return;
+        case cl_MasterControl::StoredSkill::NoLaps: ctx.reply("^7ERROR, player has no driven laps"); return;
+        case cl_MasterControl::StoredSkill::Done: break;
     }
-    if (found == 3) {
-        ctx.reply("^7ERROR, not a known player. Need a target (LFS Worldname)");
-        return;
-    }
-    enum { kOnline, kNoLaps, kDone } outcome = kDone;
-    {
-        // The points are written straight into the entry under the lock: the
-        // entry keeps every other field, and a driver who connected since the
-        // lookup (and now owns the entry) is not overwritten.
-        DatabaseLock lock(*master, nullptr);
-        data::PlayerEntry& entry = *lookup.databaseEntry;
-        if (found == 5 || entry.online) {
-            outcome = kOnline;
-        } else if (entry.skillLaps == 0) {
-            outcome = kNoLaps;
-        } else {
-            entry.skillPoints = pointsFor(skill, entry.skillLaps);
-        }
-    }
-    switch (outcome) {
-        case kOnline: ctx.reply("^7ERROR, player is online on another TMX-server"); return;
-        case kNoLaps: ctx.reply("^7ERROR, player has no driven laps"); return;
-        case kDone: break;
-    }
-    master->MarkDatabaseChanged();
     ctx.reply("^7...found the  player in database. Command done");
 }
 
@@ -112,15 +84,13 @@ void SetDebug(const CommandContext& ctx) {
     }
     // The master carries the request out on its next pass; only one server
     // shows debug output at a time.
+    // The answer comes from the swap itself: a second read could already see
+    // the master's switch and report "nothing to change" for a request that went out.
     const std::int32_t x = data::decimalValue(ctx.arg(1));
-    if (x > 0) {
-        std::int32_t off = DBG_OFF;
-        c.debugState.compare_exchange_strong(off, DBG_REQUEST_ON);
-    } else {
-        std::int32_t on = DBG_ON;
-        c.debugState.compare_exchange_strong(on, DBG_REQUEST_OFF);
-    }
-    ctx.reply(c.debugState.load() > DBG_ON ? "^7sent the command to MCP" : "^7nothing to change!");
+    std::int32_t expected = x > 0 ? DBG_OFF : DBG_ON;
+    const bool posted =
+        c.debugState.compare_exchange_strong(expected, x > 0 ? DBG_REQUEST_ON : DBG_REQUEST_OFF);
+    ctx.reply(posted ? "^7sent the command to MCP" : "^7nothing to change!");
 }
 
 void LoadConfig(const CommandContext& ctx) {
@@ -284,8 +254,9 @@ void SetSkill(const CommandContext& ctx) {
     if (!e.databaseEntry || !c.master) return;
     {
         DatabaseLock lock(*c.master, nullptr);
-        e.databaseEntry->skillPoints = pointsFor(skill, e.databaseEntry->skillLaps);
+        e.databaseEntry->skillPoints = data::skillPointsFor(skill, e.databaseEntry->skillLaps);
         e.skillPoints = e.databaseEntry->skillPoints;
+        c.master->MarkDatabaseChanged();
     }
     // A driver in the race gets his total back from his base points when he
     // leaves it; the new total becomes his base, or the admin's value would
@@ -294,7 +265,6 @@ void SetSkill(const CommandContext& ctx) {
         e.basePoints = e.skillPoints;
         e.racePoints = 0;
     }
-    c.master->MarkDatabaseChanged();
 }
 
 // The help of QUIT and KILLALL is for admins only.

@@ -65,6 +65,7 @@ void TMX_MAIN::ResetDisplayFields(int index) {
 }
 
 void TMX_MAIN::RemoveAllButHost() {
+    refused.clear();  // everyone but the host is gone, or is reported anew
     for (int i = usedEntries - 1; i >= 1; --i) {
         if (i >= usedEntries) continue;
         data::cl_LfsPlayer& e = entry(i);
@@ -203,7 +204,7 @@ int TMX_MAIN::onState() {
         for (int i = 0; i < usedEntries; ++i) entry(i).language = serverLanguage;
     }
 
-    if (sta.NumConns != connections || (previousKind != SK_SINGLE && multiplayerEnded)) {
+    if (sta.NumConns != reportedConnections() || (previousKind != SK_SINGLE && multiplayerEnded)) {
         serverKind = SK_SINGLE;
         if (debug) console_.out("\nDEBUG: Databasemismatch (Connections)!!!!!!!! Trying to Renew");
         for (int i = usedEntries - 1; i >= 0; --i) {
@@ -212,6 +213,9 @@ int TMX_MAIN::onState() {
             if (e.plid != 0) RemovePlayer(e.ucid, e.plid);
             if (i < usedEntries) RemoveConnection(entry(i).ucid);
         }
+        // Every connection is reported again, and the table refuses anew
+        // whichever of them no longer fits.
+        refused.clear();
         RequestConnections();
     }
     return 0;

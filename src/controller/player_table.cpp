@@ -52,6 +52,9 @@ void TMX_MAIN::becomeActiveIfIdle() {
 // order, so a connection's own entry always stays before its extra (AI)
 // entries; watch links that point behind the gap follow their entries.
 void TMX_MAIN::freeEntry(int index) {
+    // The entry's hold on its database entry goes with it: the last
+    // connection to leave lets a cleaning free the database entry.
+    if (master) master->ReleaseEntry(entry(index));
     for (int i = index; i + 1 < usedEntries; ++i) entry(i) = entry(i + 1);
     const int last = usedEntries - 1;
     entry(last).Reset(clock_.now());
@@ -79,8 +82,10 @@ int TMX_MAIN::onNewConnection() {
     if (usedEntries >= kTableSize) {
         // LFS allows fewer connections than the table holds; never grow past it.
         console_.out("\nTMX: IS_NCN -> table full, connection %d not taken", ncn.UCID);
+        refused.refuseConnection(ncn.UCID);
         return 0;
     }
+    refused.connectionLeft(ncn.UCID);  // reported again with room for it: taken now
 
     const int index = usedEntries;
     data::cl_LfsPlayer& e = entry(index);
@@ -111,7 +116,7 @@ int TMX_MAIN::onNewConnection() {
         if (databaseResult == 5 && debug) console_.out("\nNCN: playerdata is in use (DB)!!??\n");
     } else {
         e.databaseEntry = &hostDummyEntry;
-        hostDummyEntry.online = 1;
+        hostDummyEntry.onlineCount = 1;
         e.monitorState = 0;
     }
 
@@ -163,15 +168,16 @@ int TMX_MAIN::onNewConnection() {
     }
 
     if (resyncPhase == RP_NONE) {
-        if (databaseResult == 2) {
+        const bool returning = databaseResult == 2;
+        if (returning)
             SystemLineText(index, 5, 0, 15000, e.playerName.c_str());
-            SystemLine(index, 7, "Find news and help in the forum of this server's community", 15000);
-        } else {
+        else
             SystemLine(index, 5, "Welcome here! Please have a look on active settings!", 15000);
-            SystemLine(index, 7, "^7Find news and help in the ^3forum^7 of this server's community",
-                       15000);
-        }
         SystemLine(index, 6, "^7Enter ^3#info^7 to get active serversettings", 15000);
+        SystemLine(index, 7,
+                   returning ? "Find news and help in the forum of this server's community"
+                             : "^7Find news and help in the ^3forum^7 of this server's community",
+                   15000);
     }
 
     if (!isCity()) {
@@ -197,6 +203,12 @@ int TMX_MAIN::onNewPlayer() {
     // Player id 0 means "no player": such a join cannot be told apart from a
     // connection without a car, so it is not acted on.
     if (npl.PLID == 0) return 0;
+    // The player of a connection the table could not take, or a player it
+    // could not take itself (also when he comes back from the garage).
+    if (refused.connection(npl.UCID) || refused.player(npl.PLID)) {
+        refused.refusePlayer(npl.PLID, npl.UCID);
+        return 0;
+    }
 
     const int known = FindIndex(npl.UCID, npl.PLID);
     if (known != -1) {
@@ -231,8 +243,13 @@ int TMX_MAIN::onNewPlayer() {
         runRequest = RUN_ERROR;
         return -1;
     }
-    if (entry(connection).plid != 0 && usedEntries >= kTableSize) {
+    // An AI player always gets an entry of its own, so that it can never take
+    // over (and rename) its owner's entry, the host's above all. Whether that
+    // entry can be had is settled before anything is changed.
+    const bool isAi = (npl.PType & PTYPE_AI) != 0;
+    if ((entry(connection).plid != 0 || isAi) && usedEntries >= kTableSize) {
         console_.out("\nTMX: IS_NPL -> table full, player %d not taken", npl.PLID);
+        refused.refusePlayer(npl.PLID, npl.UCID);
         return 0;
     }
     ClearStatusBar(connection);
@@ -244,9 +261,6 @@ int TMX_MAIN::onNewPlayer() {
         entry(connection).driverStatus = DS_SPECTATING;
     }
 
-    // An AI player always gets an entry of its own, so that it can never take
-    // over (and rename) its owner's entry, the host's above all.
-    const bool isAi = (npl.PType & PTYPE_AI) != 0;
     int index = connection;
     if (entry(connection).plid == 0 && !isAi) {
         data::cl_LfsPlayer& e = entry(connection);
@@ -259,13 +273,13 @@ int TMX_MAIN::onNewPlayer() {
         e.ResetRaceData();
         if (debug) console_.out("\nDEBUG: NPL -> added first player for connection");
     } else {
-        if (usedEntries >= kTableSize) {
-            console_.out("\nTMX: IS_NPL -> table full, player %d not taken", npl.PLID);
-            return 0;
-        }
         index = usedEntries;
         data::cl_LfsPlayer& e = entry(index);
         e = entry(connection);
+        // The copy keeps its own hold, so the database entry stays while
+        // either of them is in the table.
+        e.holdsEntry = false;
+        if (entry(connection).holdsEntry && master) master->HoldEntry(e);
         e.playerName.assign(npl.PName.view());
         e.car.assign(npl.CName.view());
         e.previousDriverStatus = DS_CONNECTED;
@@ -334,6 +348,7 @@ int TMX_MAIN::onPlayerPits() {
     IS_PLP plp;
     if (!takeInto(*link, plp)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
+    if (refused.player(plp.PLID)) return 0;
     const int index = FindIndex(-1, plp.PLID);
     if (index == -1) {
         console_.out("\nTMX: PLP -> unknown player - database mismatch\nTerminating ....\n");
@@ -375,6 +390,10 @@ int TMX_MAIN::onPlayerLeaves() {
     IS_PLL pll;
     if (!takeInto(*link, pll)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
+    if (refused.player(pll.PLID)) {
+        refused.playerLeft(pll.PLID);
+        return 0;
+    }
     const int index = FindIndex(-1, pll.PLID);
     if (index == -1) {
         console_.out("\nTMX: PLL -> unknown player - database mismatch\nTerminating ....\n");
@@ -417,6 +436,9 @@ int TMX_MAIN::onConnectionLeaves() {
     IS_CNL cnl;
     if (!takeInto(*link, cnl)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
+    const bool wasRefused = refused.connection(cnl.UCID);
+    refused.connectionLeft(cnl.UCID);  // and any of its players the table could not take
+    if (wasRefused) return 0;
     const int index = FindIndex(cnl.UCID, -1);
     if (index == -1) {
         console_.out("\nTMX: CNL -> unknown connection - database mismatch\nTerminating ....\n");
@@ -439,6 +461,7 @@ int TMX_MAIN::onRename() {
     if (!takeInto(*link, cpr)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (debugOn()) console_.out(" ISP_CPR ->");
+    if (refused.connection(cpr.UCID)) return 0;
     const int index = FindIndex(cpr.UCID, -1);
     if (index == -1) {
         console_.out("\nTMX: CPR -> unknown connection - database mismatch\nTerminating ....\n");
@@ -454,6 +477,10 @@ int TMX_MAIN::onTakeOver() {
     if (!takeInto(*link, toc)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (debugOn()) console_.out(" ISP_TOC ->");
+    // The table is not changed by a take-over; one that involves what the
+    // table could not take has nothing to check against.
+    if (refused.player(toc.PLID) || refused.connection(toc.OldUCID) || refused.connection(toc.NewUCID))
+        return 0;
     if (FindIndex(-1, toc.PLID) == -1) {
         console_.out("\nTMX: TOC -> unknown player - database mismatch\nTerminating ....\n");
         runRequest = RUN_ERROR;
@@ -478,6 +505,7 @@ int TMX_MAIN::onCarReset() {
     IS_CRS crs;
     if (!takeInto(*link, crs)) return 0;
     if (runRequest.load() == RUN_CONNECTING) return 0;
+    if (refused.player(crs.PLID)) return 0;
     const int index = FindIndex(-1, crs.PLID);
     if (index == -1) {
         console_.out("\nTMX: CRS -> unknown player - database mismatch\nTerminating ....\n");
@@ -559,12 +587,7 @@ int TMX_MAIN::RemoveConnection(int ucid) {
         // team colour and position, chat level) for his next visit.
         if (!entry(index).isHost() && !entry(index).ai && serverKind != SK_MULTI_REPLAY && master)
             entry(index).SaveToDatabase(*master);
-        if (data::PlayerEntry* record = entry(index).databaseEntry) {
-            if (record == &hostDummyEntry || !master)
-                record->online = 0;
-            else
-                data::setEntryOnline(*master, record, false);
-        }
+        if (entry(index).databaseEntry == &hostDummyEntry) hostDummyEntry.onlineCount = 0;
         freeEntry(index);
     }
     --connections;

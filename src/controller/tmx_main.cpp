@@ -160,7 +160,7 @@ void TMX_MAIN::resyncStep(std::uint8_t type) {
     const bool chatty = debugOn() && type != ISP_MCI;
     if (resyncPhase == RP_CONNECTIONS && type == ISP_NCN) {
         onNewConnection();
-        if (connections == expectedConnections) {
+        if (reportedConnections() >= expectedConnections) {
             if (expectedPlayers > 0) {
                 RequestPlayers();
             } else {
@@ -173,7 +173,7 @@ void TMX_MAIN::resyncStep(std::uint8_t type) {
     }
     if (resyncPhase == RP_PLAYERS && type == ISP_NPL) {
         onNewPlayer();
-        if (players == expectedPlayers) {
+        if (reportedPlayers() >= expectedPlayers) {
             resyncPhase = RP_NONE;
             if (debugOn()) console_.out("\nDEBUG: request IS_STA");
             sendTiny(TINY_SST);
@@ -214,6 +214,7 @@ void TMX_MAIN::kill() {
 }
 
 void TMX_MAIN::ClearAll() {
+    refused.clear();
     for (int i = usedEntries - 1; i >= 0; --i) {
         if (i >= usedEntries) continue;  // an earlier removal took more than one entry
         RemoveConnection(entry(i).ucid);
@@ -265,7 +266,17 @@ int TMX_MAIN::Connect() {
         console_.out("Can't connect LFS\nTerminating....\n");
         return -1;
     }
+    if (handshake() == -1) {
+        // LFS keeps an InSim connection open until its client closes it and
+        // would go on sending keep-alives nobody answers; a controller that
+        // gives up must leave the server as it found it.
+        link->Close();
+        return -1;
+    }
+    return 0;
+}
 
+int TMX_MAIN::handshake() {
     const bool debug = debugOn();
     int tries = 0;
     if (debug) console_.out("\nDEBUG: request IS_VER -> waiting -> ");

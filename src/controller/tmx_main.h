@@ -15,6 +15,7 @@
 
 #include "common/console.h"
 #include "common/fixed_string.h"
+#include "controller/refused_ids.h"
 #include "data/languages.h"
 #include "data/lfs_player.h"
 #include "data/player_database.h"
@@ -86,7 +87,7 @@ public:
     // ---- Lifecycle and main loop -------------------------------------------
     // The thread body: returns when the controller has stopped (activity 0).
     void Run();
-    // Connect and handshake: 0 or -1.
+    // Connect and handshake: 0 or -1 (the link is closed again on -1).
     int Connect();
     // One pass of the main loop; false once the controller has stopped.
     bool Pass();
@@ -247,10 +248,17 @@ public:
     std::int32_t players = 0;
     // The host's database link: never loaded from or saved to the database.
     data::PlayerEntry hostDummyEntry;
+    // What the full table could not take; LFS counts them all the same.
+    RefusedIds refused;
+    int reportedConnections() const { return connections + refused.connectionCount(); }
+    int reportedPlayers() const { return players + refused.playerCount(); }
 
 private:
     void stopByRequest();
     void kill();
+    // The handshake on a connected link: version, state, connection and
+    // player lists, greeting. 0 or -1; the caller closes the link on -1.
+    int handshake();
     bool awaitPacket(std::uint8_t type, int& tries, const char* failure);
     bool awaitListReply(std::uint8_t type, const char* gotText, const char* failure);
     void sendTiny(std::uint8_t subType);

@@ -68,8 +68,8 @@ int cl_LfsPlayer::SaveToDatabase(cl_MasterControl& master) {
             master.database.invalidateIndex();  // the entry is now known by another name
         }
         entry.playerName = playerName;
+        master.MarkDatabaseChanged();  // under the lock, like the change itself
     }
-    master.MarkDatabaseChanged();
     return 0;
 }
 
@@ -125,8 +125,8 @@ int cl_LfsPlayer::SaveCombination(cl_MasterControl& master) {
         combination->laps = combinationLaps;
         combination->bestSectors = bestSectors;
         combination->personalBest = personalBest;
+        master.MarkDatabaseChanged();
     }
-    master.MarkDatabaseChanged();
     return 0;
 }
 

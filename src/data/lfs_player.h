@@ -46,6 +46,9 @@ public:
 
     // ---- Database record -------------------------------------------------
     PlayerEntry* databaseEntry = nullptr;
+    // This record counts among the connections that keep databaseEntry online
+    // (and so safe from cleaning); given back when the entry is freed.
+    bool holdsEntry = false;
     const cl_Language* language = nullptr;
     FixedString<4> languageCode{"ori"};
     std::uint8_t teamColour = 3;

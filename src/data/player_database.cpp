@@ -1,6 +1,7 @@
 #include "data/player_database.h"
 
 #include <algorithm>
+#include <limits>
 #include <cstring>
 #include <new>
 #include <string>
@@ -169,7 +170,7 @@ std::uint32_t get32(const std::uint8_t* p) {
 
 void encodeEntry(const PlayerEntry& e, std::uint8_t* out) {
     std::memset(out, 0, kEntryBytes);
-    out[12] = e.online;
+    out[12] = e.isOnline() ? 1 : 0;
     const auto seen = static_cast<std::uint64_t>(e.lastSeen);
     put32(out + 16, static_cast<std::uint32_t>(seen));
     put32(out + 20, static_cast<std::uint32_t>(seen >> 32));
@@ -184,7 +185,7 @@ void encodeEntry(const PlayerEntry& e, std::uint8_t* out) {
 }
 
 void decodeEntry(const std::uint8_t* in, PlayerEntry& e) {
-    e.online = in[12];
+    e.onlineCount = in[12];
     e.lastSeen = static_cast<std::int64_t>(static_cast<std::uint64_t>(get32(in + 16)) |
                                            static_cast<std::uint64_t>(get32(in + 20)) << 32);
     e.userName.assignField(in + 24, 25);
@@ -362,10 +363,40 @@ DatabaseLock::~DatabaseLock() {
     master_.databaseLock.unlock();
 }
 
-void data::setEntryOnline(cl_MasterControl& master, PlayerEntry* entry, bool online) {
-    if (!entry) return;
-    DatabaseLock lock(master, nullptr);
-    entry->online = online ? 1 : 0;
+std::int32_t data::skillPointsFor(std::int32_t skill, std::uint32_t laps) {
+    const std::int64_t points = static_cast<std::int64_t>(skill) * laps;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
+    return static_cast<std::int32_t>(points > kMax ? kMax : points);
+}
+
+void cl_MasterControl::HoldEntry(data::cl_LfsPlayer& player) {
+    if (!player.databaseEntry || player.holdsEntry) return;
+    DatabaseLock lock(*this, nullptr);
+    ++player.databaseEntry->onlineCount;
+    player.holdsEntry = true;
+}
+
+void cl_MasterControl::ReleaseEntry(data::cl_LfsPlayer& player) {
+    if (player.holdsEntry && player.databaseEntry) {
+        DatabaseLock lock(*this, nullptr);
+        if (player.databaseEntry->onlineCount > 0) --player.databaseEntry->onlineCount;
+    }
+    // Without its hold the entry may be cleaned away: forget every link into it.
+    player.holdsEntry = false;
+    player.databaseEntry = nullptr;
+    player.combination = nullptr;
+}
+
+cl_MasterControl::StoredSkill cl_MasterControl::SetStoredSkill(std::string_view userName,
+                                                               std::int32_t skill) {
+    DatabaseLock lock(*this, "\nMCP: Database is busy!\n");
+    PlayerEntry* entry = database.find(userName);
+    if (!entry) return StoredSkill::Unknown;
+    if (entry->isOnline()) return StoredSkill::Online;
+    if (entry->skillLaps == 0) return StoredSkill::NoLaps;
+    entry->skillPoints = skillPointsFor(skill, entry->skillLaps);
+    databaseChanged = 1;
+    return StoredSkill::Done;
 }
 
 int cl_MasterControl::CopyFile(const std::string& source, const std::string& target) {
@@ -443,7 +474,7 @@ int cl_MasterControl::ReadDatabase(const std::string& name) {
                 PlayerEntry& entry = database.entries.emplace_back();
                 added = true;
                 decodeEntry(head, entry);
-                entry.online = 0;
+                entry.onlineCount = 0;
                 const auto combos = static_cast<std::int32_t>(get32(head + kEntryBytes));
                 if (combos > 0) entry.combinations.reserve(static_cast<std::size_t>(std::min(combos, kReserveLimit)));
                 for (std::int32_t c = 0; c < combos; ++c) {
@@ -471,10 +502,10 @@ int cl_MasterControl::ReadDatabase(const std::string& name) {
     }
     dots.flush();
     file.close();
-    guard.release();
-    console.out("\nDone\n\n");
     databaseChanged = 0;
     databaseLoaded = 1;
+    guard.release();
+    console.out("\nDone\n\n");
     return 0;
 }
 
@@ -490,14 +521,18 @@ int cl_MasterControl::BackupFile(const std::string& source, const std::string& t
 
 int cl_MasterControl::WriteDatabase(const std::string& name) {
     Guard guard(*this);
-    if (guard.tryTake()) {
-        if (database.empty()) return 0;
-        console.out("\nWriting database to disk :%s", name.c_str());
-    } else {
-        console.out("\nWriting database to disk :%s", name.c_str());
-        guard.take("\nDatabase is busy!");
-        if (database.empty()) return 0;
-    }
+    const bool waited = !guard.tryTake();
+    if (waited) guard.take(nullptr);
+    if (database.empty()) return 0;  // the old file stays, and nothing is said
+    console.out("\nWriting database to disk :%s", name.c_str());
+    if (waited) console.out("\nDatabase is busy!");
+    // Cleared before the entries are written, under the lock: a save that
+    // lands after the lock is released sets it again for the next write.
+    databaseChanged = 0;
+    auto failed = [&]() {
+        databaseChanged = 1;  // the change is still only in memory
+        return -1;
+    };
 
     const std::string target = path(name);
     console.out("\nCreating database-backup");
@@ -510,12 +545,12 @@ int cl_MasterControl::WriteDatabase(const std::string& name) {
     platform::File file;
     if (!file.openWrite(temp)) {
         console.out("\nCouldn't open databasefile for save :%s", name.c_str());
-        return -1;
+        return failed();
     }
     auto fail = [&]() {
         file.close();
         platform::removeFile(temp);
-        return -1;
+        return failed();
     };
 
     std::uint8_t word[4];
@@ -557,32 +592,29 @@ int cl_MasterControl::WriteDatabase(const std::string& name) {
     if (!platform::replaceFile(temp, target)) {
         console.out("\nCouldn't open databasefile for save :%s", name.c_str());
         platform::removeFile(temp);
-        return -1;
+        return failed();
     }
     guard.release();
     console.out(" Done\n");
-    databaseChanged = 0;
     return 0;
 }
 
 int cl_MasterControl::CleanDatabase() {
     Guard guard(*this);
-    if (guard.tryTake()) {
-        if (database.empty()) return 0;
-        console.out("\nMCP:  Cleaning Database");
-    } else {
-        console.out("\nMCP:  Cleaning Database");
-        guard.take("\nDatabase is busy!");
-    }
+    const bool waited = !guard.tryTake();
+    if (waited) guard.take(nullptr);
+    if (database.empty()) return 0;
+    console.out("\nMCP:  Cleaning Database");
+    if (waited) console.out("\nDatabase is busy!");
     const bool debug = debugging(*this);
     for (auto it = database.entries.begin(); it != database.entries.end();) {
         PlayerEntry& entry = *it;
         if (debug) console.out("\n%s -->", entry.userName.c_str());
         // An online player's records stay: his controller links to them.
-        if (!entry.online) {
+        if (!entry.isOnline()) {
             entry.combinations.removeIf([](const CombinationRecord& r) { return r.laps == 0; });
         }
-        const bool keep = entry.online || (entry.skillLaps != 0 && !entry.combinations.empty());
+        const bool keep = entry.isOnline() || (entry.skillLaps != 0 && !entry.combinations.empty());
         it = keep ? std::next(it) : database.erase(it);
     }
     guard.release();
@@ -602,8 +634,11 @@ int cl_MasterControl::FindOrCreateEntry(data::cl_LfsPlayer* player, bool markOnl
             player->databaseEntry = found;
             found->lastSeen = clock.now();
             if (debug) console.out("\nDEBUG: LoadPlayer -> found a databaseentry for a new player\n");
-            const bool wasOnline = found->online != 0;
-            if (markOnline) found->online = 1;
+            const bool wasOnline = found->isOnline();
+            if (markOnline) {
+                ++found->onlineCount;
+                player->holdsEntry = true;
+            }
             if (!wasOnline) return 2;
             if (debug) console.out("\nDEBUG: LoadPlayer -> Player is online? (Busy=1)\n");
             return 5;
@@ -611,13 +646,14 @@ int cl_MasterControl::FindOrCreateEntry(data::cl_LfsPlayer* player, bool markOnl
         PlayerEntry fresh;  // colour 3, position 170, chat level 2, "ori", the rest zero
         fresh.userName = player->userName;
         fresh.playerName = player->playerName;
-        fresh.online = markOnline ? 1 : 0;
+        fresh.onlineCount = markOnline ? 1 : 0;
         const std::int32_t before = database.count();
         PlayerEntry& added = database.append(std::move(fresh));
         if (debug)
             console.out("\nDEBUG: created an entry  for a new player (Nr.%d) in central database\n",
                         before);
         player->databaseEntry = &added;
+        player->holdsEntry = markOnline;
         databaseChanged = 1;
         return 3;
     } catch (const std::bad_alloc&) {

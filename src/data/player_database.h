@@ -166,7 +166,12 @@ std::size_t CombinationList::removeIf(Pred pred) {
 
 // One player (96 bytes on disk, followed by its combinations).
 struct PlayerEntry {
-    std::uint8_t online = 0;
+    // Connections that hold this entry now. The same user name may be online
+    // on two servers at once; the entry stays online (and safe from cleaning)
+    // until the last of them has left. The file stores "count > 0" in its
+    // one-byte online field.
+    std::int32_t onlineCount = 0;
+    bool isOnline() const { return onlineCount > 0; }
     std::int64_t lastSeen = 0;
     FixedString<25> userName;
     FixedString<25> playerName;
@@ -223,9 +228,8 @@ void decodeEntry(const std::uint8_t* in, PlayerEntry& entry);
 void encodeCombination(const CombinationRecord& record, std::uint8_t* out);
 void decodeCombination(const std::uint8_t* in, CombinationRecord& record);
 
-// Sets or clears an entry's online flag under the database lock (a controller
-// marks a leaving connection's entry offline this way, so that a cleaning on
-// the master thread never reads it half-way). No busy message.
-void setEntryOnline(tmx::cl_MasterControl& master, PlayerEntry* entry, bool online);
+// Total skill points that give `skill` over `laps` (skill = points / laps),
+// held at the largest value the field can store.
+std::int32_t skillPointsFor(std::int32_t skill, std::uint32_t laps);
 
 }  // namespace tmx::data

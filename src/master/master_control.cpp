@@ -117,12 +117,16 @@ void cl_MasterControl::applyDebugSwitch(int slot) {
         console.out("\n\nDEBUG server %d listening:", slot);
         debugSlot = static_cast<std::uint8_t>(slot);
     } else {
-        requester.debugState = DBG_OFF;
-        if (link) link->debug = 0;
-        console.out("\nMCP: switched off debuggging");
-        console.out("\n\nTMX is running..., no server in debugmode\n");
-        debugSlot = kNoDebugSlot;
+        switchDebugOff(slot);
     }
+}
+
+void cl_MasterControl::switchDebugOff(int slot) {
+    controllers[static_cast<std::size_t>(slot)]->debugState = DBG_OFF;
+    if (insim::cl_InsimHandling* link = links[static_cast<std::size_t>(slot)].get()) link->debug = 0;
+    console.out("\nMCP: switched off debuggging");
+    console.out("\n\nTMX is running..., no server in debugmode\n");
+    debugSlot = kNoDebugSlot;
 }
 
 void cl_MasterControl::SupervisionPass() {
@@ -134,6 +138,7 @@ void cl_MasterControl::SupervisionPass() {
         if (!controller) continue;
         ++active;
         const std::int32_t activity = controller->activity.load();
+        bool gone = false;
         if (activity == ACT_STOPPED) {
             if (controller->runRequest.load() == RUN_ERROR) {
                 clock.sleepMs(1000);
@@ -146,15 +151,21 @@ void cl_MasterControl::SupervisionPass() {
                 if (++retryCounter >= kRetryGiveUp) {
                     console.out("\nMCP: coudlnt reconnect\n");
                     controller->runRequest = RUN_STOP;
+                    gone = true;
                 }
             } else {
                 ++dead;
+                gone = true;
             }
         } else {
             ++running;
         }
         if (activity == ACT_IDLE) ++idle;
         if (controller->debugState.load() > DBG_ON) applyDebugSwitch(slot);
+        // A server that is dead or given up prints nothing any more; keeping
+        // its debug slot would keep the spinner and the status line away for
+        // the rest of the run. One still counted as reconnecting keeps it.
+        if (gone && debugSlot.load() == slot) switchDebugOff(slot);
     }
 
     if (statusCounter == kStatusEvery) {
@@ -176,8 +187,9 @@ void cl_MasterControl::SupervisionPass() {
     if (active > 0 && idle == active && databaseChanged.load()) {
         console.out("\n\nMCP: All servers idle.");
         CleanDatabase();
+        // The write clears the flag itself, under the lock; clearing it here
+        // could wipe a save that landed since.
         WriteDatabase(data::kDatabaseFile);
-        databaseChanged = 0;
     }
 
     clock.sleepMs(kPassSleepMs);

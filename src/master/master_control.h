@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "common/console.h"
 #include "controller/tmx_main.h"
@@ -67,7 +68,19 @@ public:
     // already online, 3 created, -1 no record or no memory. With markOnline the
     // entry is marked online inside the same locked operation, so an idle clean
     // on another thread can never remove it in between.
+    // Each hold is one connection: the record's holdsEntry tells that it has
+    // one to give back with ReleaseEntry.
     int FindOrCreateEntry(data::cl_LfsPlayer* player, bool markOnline);
+    // One more hold on the entry the record links to (a table entry copied
+    // from a connection's entry).
+    void HoldEntry(data::cl_LfsPlayer& player);
+    // Gives the record's hold back and unlinks it from its entry and
+    // combination: once no connection holds it, a cleaning may free the entry.
+    void ReleaseEntry(data::cl_LfsPlayer& player);
+    // The skill of a stored driver who is not connected, looked up, checked
+    // and set in one locked step (no entry is created for an unknown name).
+    enum class StoredSkill { Unknown, Online, NoLaps, Done };
+    StoredSkill SetStoredSkill(std::string_view userName, std::int32_t skill);
     // Appends a zeroed combination record to the player's entry; null on error.
     data::CombinationRecord* CreateCombination(data::cl_LfsPlayer* player);
 
@@ -108,6 +121,8 @@ public:
 private:
     bool startControllerThread(int slot);
     void applyDebugSwitch(int slot);
+    // Debug output of the slot off: its states 0, no server in debug mode.
+    void switchDebugOff(int slot);
 
     std::array<platform::Thread, data::kMaxServers> threads_;
 };

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -469,7 +472,7 @@ TEST_F(ChatCommandTest, SetskillForAStoredDriverWorksOnTheDatabase) {
     eve.userName = "eve";
     eve.skillLaps = 5;
     eve.skillPoints = 5;
-    eve.online = 1;
+    eve.onlineCount = 1;
     master.database.append(eve);
 
     EXPECT_THAT(say(kBoss, "#setskill carl 7"),
@@ -478,7 +481,7 @@ TEST_F(ChatCommandTest, SetskillForAStoredDriverWorksOnTheDatabase) {
     ASSERT_NE(master.database.find("carl"), nullptr);
     EXPECT_EQ(master.database.find("carl")->skillPoints, 70);
     EXPECT_EQ(master.database.find("carl")->teamColour, 6) << "the rest of the entry stays";
-    EXPECT_EQ(master.database.find("carl")->online, 0) << "a lookup is no connection";
+    EXPECT_EQ(master.database.find("carl")->onlineCount, 0) << "a lookup is no connection";
 
     EXPECT_THAT(say(kBoss, "#setskill dora 7"),
                 ElementsAre(" ", "^7player is not here. Searching in database.", "^7ERROR, player has no driven laps"));
@@ -491,7 +494,36 @@ TEST_F(ChatCommandTest, SetskillForAStoredDriverWorksOnTheDatabase) {
     EXPECT_THAT(say(kBoss, "#setskill nobody 7"),
                 ElementsAre(" ", "^7player is not here. Searching in database.",
                             "^7ERROR, not a known player. Need a target (LFS Worldname)"));
-    EXPECT_NE(master.database.find("nobody"), nullptr) << "the new entry stays until cleaning";
+    EXPECT_EQ(master.database.find("nobody"), nullptr) << "an unknown name leaves no entry behind";
+}
+
+// The master's idle clean runs on its own thread and frees entries nobody
+// holds: a stored driver's lookup must not keep a pointer past its lock.
+TEST_F(ChatCommandTest, SetSkillOfAStoredDriverRacesSafelyWithTheIdleClean) {
+    std::atomic<bool> stop{false};
+    std::thread cleaner([&] {
+        while (!stop.load()) {
+            {
+                DatabaseLock lock(master, nullptr);
+                if (!master.database.find("dora")) {  // a stored driver without laps, cleaned away each time
+                    data::PlayerEntry dora;
+                    dora.userName = "dora";
+                    master.database.append(std::move(dora));
+                }
+            }
+            master.CleanDatabase();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));  // leave the lock to the controller
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        const auto reply = say(kBoss, "#setskill dora 7");
+        ASSERT_EQ(reply.size(), 3u);
+        EXPECT_TRUE(reply[2] == "^7ERROR, player has no driven laps" ||
+                    reply[2] == "^7ERROR, not a known player. Need a target (LFS Worldname)")
+            << reply[2];
+    }
+    stop = true;
+    cleaner.join();
 }
 
 TEST_F(ChatCommandTest, TrackAndPitLaneCommandsSetTheFlagsAndAnnounce) {

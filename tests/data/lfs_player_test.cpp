@@ -120,7 +120,7 @@ TEST_F(PlayerRecordTest, NewPlayerGetsTheDefaults) {
     EXPECT_EQ(p.chatLevel, 2);
     EXPECT_EQ(p.languageCode, "ori");
     ASSERT_NE(p.databaseEntry, nullptr);
-    EXPECT_EQ(p.databaseEntry->online, 1) << "a loaded connection's entry is online";
+    EXPECT_EQ(p.databaseEntry->onlineCount, 1) << "a loaded connection's entry is online";
     EXPECT_EQ(p.databaseEntry->playerName, "^3New");
 }
 

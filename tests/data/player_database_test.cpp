@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -110,11 +112,11 @@ protected:
     }
 
     PlayerEntry& add(const char* user, std::uint32_t skillLaps, std::vector<std::int32_t> comboLaps,
-                     std::uint8_t online = 0) {
+                     std::int32_t online = 0) {
         PlayerEntry e;
         e.userName = user;
         e.skillLaps = skillLaps;
-        e.online = online;
+        e.onlineCount = online;
         for (std::int32_t laps : comboLaps) e.combinations.emplace_back().laps = laps;
         return master.database.append(std::move(e));
     }
@@ -145,7 +147,7 @@ TEST_F(DatabaseTest, ReadLoadsEveryFieldOfAHandBuiltFile) {
     ASSERT_EQ(master.database.count(), 2);
 
     const PlayerEntry& a = master.database.entries.front();
-    EXPECT_EQ(a.online, 0) << "the online flag is cleared on reading";
+    EXPECT_EQ(a.onlineCount, 0) << "the online flag is cleared on reading";
     EXPECT_EQ(a.lastSeen, 0x1'2345'6789LL);
     EXPECT_EQ(a.userName, "alice");
     EXPECT_EQ(a.playerName, "^1Al^7ice");
@@ -240,7 +242,7 @@ TEST_F(DatabaseTest, ReadingAgainReplacesTheDatabaseInMemory) {
 
 TEST_F(DatabaseTest, WriteMatchesTheLayoutByteForByte) {
     PlayerEntry a;
-    a.online = 1;
+    a.onlineCount = 1;
     a.lastSeen = 0x1'2345'6789LL;
     a.userName = "alice";
     a.playerName = "^1Al^7ice";
@@ -352,10 +354,12 @@ TEST_F(DatabaseTest, BackupHoldsTheFileAsItWasBeforeEachWrite) {
 TEST_F(DatabaseTest, FailedWriteKeepsTheOldFileWhole) {
     dir.write(file(), twoPlayerFile());
     add("alice", 1, {1});
+    master.databaseChanged = 1;
     // the file beside the database cannot be created
     std::filesystem::create_directories(dir.file(file() + ".new"));
     EXPECT_EQ(master.WriteDatabase(file()), -1);
     EXPECT_EQ(dir.read(file()), twoPlayerFile());
+    EXPECT_EQ(master.databaseChanged.load(), 1) << "the change is still only in memory";
     EXPECT_NE(console.output().find("\nCouldn't open databasefile for save :tmx_db.rdb"), std::string::npos);
     EXPECT_EQ(master.databaseBusy.load(), 0);
     // and the lock was given back
@@ -395,7 +399,7 @@ TEST_F(DatabaseTest, FindOrCreateResultsAndTexts) {
     EXPECT_EQ(e.chatLevel, 2);
     EXPECT_EQ(e.language, "ori");
     EXPECT_EQ(e.lastSeen, 0) << "a new entry has not been seen";
-    EXPECT_EQ(e.online, 0);
+    EXPECT_EQ(e.onlineCount, 0);
     EXPECT_EQ(e.skillPoints, 0);
     EXPECT_EQ(master.databaseChanged.load(), 1);
     EXPECT_EQ(console.output(), "") << "no debug lines while no server debugs";
@@ -408,7 +412,7 @@ TEST_F(DatabaseTest, FindOrCreateResultsAndTexts) {
     EXPECT_EQ(e.lastSeen, clock.now());
     EXPECT_EQ(master.databaseChanged.load(), 0) << "finding changes nothing to save";
 
-    alice.databaseEntry->online = 1;
+    alice.databaseEntry->onlineCount = 1;
     EXPECT_EQ(master.FindOrCreateEntry(&again, false), 5);
 
     EXPECT_EQ(master.FindOrCreateEntry(nullptr, true), -1);
@@ -435,16 +439,23 @@ TEST_F(DatabaseTest, DebugLinesWhileAServerDebugs) {
 TEST_F(DatabaseTest, MarkOnlineTakesEffectInTheSameStep) {
     data::cl_LfsPlayer p = player("alice");
     EXPECT_EQ(master.FindOrCreateEntry(&p, true), 3);
-    EXPECT_EQ(p.databaseEntry->online, 1);
+    EXPECT_EQ(p.databaseEntry->onlineCount, 1);
     // an idle clean right after cannot remove the lap-less new entry
     master.CleanDatabase();
     ASSERT_EQ(master.database.count(), 1);
     EXPECT_EQ(&master.database.entries.front(), p.databaseEntry);
-    // the result tells what the flag was before
-    data::setEntryOnline(master, p.databaseEntry, false);
+    // a second connection of the same name holds it too; each hold is given back alone
+    data::cl_LfsPlayer second = player("alice");
+    EXPECT_EQ(master.FindOrCreateEntry(&second, true), 5);
+    master.ReleaseEntry(p);
+    EXPECT_EQ(p.databaseEntry, nullptr) << "a released record keeps no link into the database";
+    master.ReleaseEntry(p);  // a second release of the same record gives nothing back
+    master.CleanDatabase();
+    ASSERT_EQ(master.database.count(), 1) << "still held by the second connection";
+    EXPECT_EQ(master.FindOrCreateEntry(&p, false), 5) << "the result tells it is online";
+    master.ReleaseEntry(second);
     EXPECT_EQ(master.FindOrCreateEntry(&p, true), 2);
-    EXPECT_EQ(master.FindOrCreateEntry(&p, true), 5);
-    data::setEntryOnline(master, p.databaseEntry, false);
+    master.ReleaseEntry(p);
     master.CleanDatabase();
     EXPECT_TRUE(master.database.empty());
 }
@@ -491,7 +502,7 @@ TEST_F(DatabaseTest, IndexAlwaysAgreesWithAListWalk) {
         switch (rng() % 10) {
             case 0: {  // some players drive laps, go online or offline
                 for (PlayerEntry& e : master.database.entries) {
-                    if (rng() % 3 == 0) e.online = static_cast<std::uint8_t>(rng() % 2);
+                    if (rng() % 3 == 0) e.onlineCount = static_cast<std::int32_t>(rng() % 2);
                     if (rng() % 3 == 0) e.skillLaps = rng() % 2;
                     if (rng() % 3 == 0) e.combinations.emplace_back().laps = static_cast<std::int32_t>(rng() % 2);
                 }
@@ -624,19 +635,19 @@ TEST_F(DatabaseTest, CleaningRemovesWhatHasNoLapsAndSparesOnlinePlayers) {
 // ---- The lock ----------------------------------------------------------------------------
 
 TEST_F(DatabaseTest, WaitingOperationsPrintTheirBusyMessageOnce) {
-    add("alice", 1, {1});
     struct Op {
         std::function<void()> run;
-        std::string busy;
+        std::string busy;  // what a waiting operation prints on a database with entries
+        bool saysWhenItWaits;  // clean and write speak only once they know there is something to do
     };
     data::cl_LfsPlayer p = player("bob");
     const Op ops[] = {
-        {[&] { master.FindOrCreateEntry(&p, false); }, "\nMCP: Database is busy!\n"},
-        {[&] { master.CleanDatabase(); }, "\nMCP:  Cleaning Database\nDatabase is busy!"},
-        {[&] { master.WriteDatabase(file()); }, "\nWriting database to disk :tmx_db.rdb\nDatabase is busy!"},
-        {[&] { master.ReadDatabase(file()); }, "\nReading database from disk :tmx_db.rdb\nDatabase is busy!"},
+        {[&] { master.FindOrCreateEntry(&p, false); }, "\nMCP: Database is busy!\n", true},
+        {[&] { master.CleanDatabase(); }, "\nMCP:  Cleaning Database\nDatabase is busy!", false},
+        {[&] { master.WriteDatabase(file()); }, "\nWriting database to disk :tmx_db.rdb\nDatabase is busy!", false},
+        {[&] { master.ReadDatabase(file()); }, "\nReading database from disk :tmx_db.rdb\nDatabase is busy!", true},
     };
-    for (const Op& op : ops) {
+    auto runWhileLocked = [&](const Op& op) {
         console.clear();
         master.databaseLock.lock();
         master.databaseBusy = 1;
@@ -645,13 +656,27 @@ TEST_F(DatabaseTest, WaitingOperationsPrintTheirBusyMessageOnce) {
             op.run();
             done = true;
         });
-        ASSERT_TRUE(testing::eventually([&] { return console.output().find("busy!") != std::string::npos; }));
+        if (op.saysWhenItWaits) {
+            ASSERT_TRUE(testing::eventually([&] { return console.output().find("busy!") != std::string::npos; }));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            EXPECT_EQ(console.output(), "") << "nothing is said before the lock is had";
+        }
         EXPECT_FALSE(done.load()) << "the operation waits for the lock";
         master.databaseBusy = 0;
         master.databaseLock.unlock();
         t.join();
-        EXPECT_NE(console.output().find(op.busy), std::string::npos) << console.output();
         EXPECT_EQ(master.databaseBusy.load(), 0);
+    };
+    // An empty database: a waiting clean or write ends as silently as a free one.
+    for (int i : {1, 2}) {
+        runWhileLocked(ops[i]);
+        EXPECT_EQ(console.output(), "");
+    }
+    add("alice", 1, {1});
+    for (const Op& op : ops) {
+        runWhileLocked(op);
+        EXPECT_NE(console.output().find(op.busy), std::string::npos) << console.output();
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <ostream>
 #include <set>
 #include <string>
 
@@ -96,6 +98,59 @@ TEST_F(MasterTest, DebugRequestMovesDebugOutputToTheRequestingServer) {
               std::string::npos);
 }
 
+// The debugging server stops: once it counts as dead or is given up, debug
+// output goes back to none and the spinner and the status line return. A
+// server that ended by an error keeps the slot while it is still given its
+// reconnect passes.
+struct DebugGoneCase {
+    const char* name;
+    std::int32_t runRequest;
+    int passesKept;
+};
+
+void PrintTo(const DebugGoneCase& k, std::ostream* os) { *os << k.name; }
+
+class DebugGoneTest : public MasterTest, public ::testing::WithParamInterface<DebugGoneCase> {};
+
+TEST_P(DebugGoneTest, SpinnerAndStatusLineComeBack) {
+    TMX_MAIN& debugging = addController(0, ACT_ACTIVE);
+    addController(1, ACT_ACTIVE);
+    debugging.debugState = DBG_ON;
+    master.links[0]->debug = 1;
+    master.debugSlot = 0;
+    master.SupervisionPass();
+
+    debugging.runRequest = GetParam().runRequest;
+    debugging.activity = ACT_STOPPED;
+    for (int pass = 1; pass <= GetParam().passesKept; ++pass) {
+        master.SupervisionPass();
+        ASSERT_EQ(master.debugSlot.load(), 0) << "pass " << pass;
+    }
+    EXPECT_EQ(countOf(console.output(), "\b\b\t"), 0u) << "no spinner while it debugs";
+
+    master.SupervisionPass();
+    EXPECT_EQ(master.debugSlot.load(), kNoDebugSlot);
+    EXPECT_EQ(debugging.debugState.load(), DBG_OFF);
+    EXPECT_EQ(master.links[0]->debug.load(), 0);
+    EXPECT_NE(console.output().find(
+                  "\nMCP: switched off debuggging\n\nTMX is running..., no server in debugmode\n"),
+              std::string::npos);
+
+    console.clear();
+    for (int i = 0; i < kStatusEvery; ++i) master.SupervisionPass();
+    const std::string out = console.output();
+    EXPECT_EQ(countOf(out, "\b\b\t"), static_cast<std::size_t>(kStatusEvery));
+    EXPECT_EQ(countOf(out, "\rMCP: TmxStatus: OK"), 1u);
+    EXPECT_EQ(countOf(out, "switched off debuggging"), 0u) << "given back once";
+    EXPECT_EQ(master.quitRequest.load(), QUIT_NONE);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stops, DebugGoneTest,
+    ::testing::Values(DebugGoneCase{"StoppedByAdmin", RUN_STOP, 0},
+                      DebugGoneCase{"GivenUpAfterAnError", RUN_ERROR, kRetryGiveUp - 1}),
+    [](const ::testing::TestParamInfo<DebugGoneCase>& info) { return std::string(info.param.name); });
+
 TEST_F(MasterTest, SpinnerTurnsEveryPassAndStatusLineEverySixtyPasses) {
     addController(0, ACT_ACTIVE);
     for (int i = 0; i < 120; ++i) master.SupervisionPass();
@@ -127,6 +182,21 @@ TEST_F(MasterTest, IdleServersWriteTheDatabaseOnceAfterAChange) {
     master.MarkDatabaseChanged();
     for (int i = 0; i < 5; ++i) master.SupervisionPass();
     EXPECT_EQ(countOf(console.output(), "\n\nMCP: All servers idle."), 1u);
+    EXPECT_TRUE(dir.exists(data::kDatabaseFile));
+    EXPECT_EQ(master.databaseChanged.load(), 0);
+}
+
+TEST_F(MasterTest, AFailedIdleWriteIsTriedAgain) {
+    addController(0, ACT_IDLE);
+    addDatabaseEntry("alice");
+    master.MarkDatabaseChanged();
+    // the new file beside the database cannot be created
+    std::filesystem::create_directories(dir.file(std::string(data::kDatabaseFile) + ".new"));
+    master.SupervisionPass();
+    EXPECT_EQ(master.databaseChanged.load(), 1) << "the change is still only in memory";
+    std::filesystem::remove_all(dir.file(std::string(data::kDatabaseFile) + ".new"));
+    master.SupervisionPass();
+    EXPECT_EQ(countOf(console.output(), "\n\nMCP: All servers idle."), 2u);
     EXPECT_TRUE(dir.exists(data::kDatabaseFile));
     EXPECT_EQ(master.databaseChanged.load(), 0);
 }
