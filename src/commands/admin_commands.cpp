@@ -103,11 +103,18 @@ void LoadConfig(const CommandContext& ctx) {
     if (!ctx.admin()) return;
     TMX_MAIN& c = ctx.c;
     const std::string name = ctx.hasArg(1) ? std::string(ctx.arg(1)) : data::serverConfigName(c.slot);
+    // Only a file of TMX's own folder: a path could name a device that never
+    // ends (the controller would hang in the read) or any file of the machine.
+    if (!data::isPlainConfigName(name)) {
+        ctx.reply("^7ERROR, give a plain file name in the TMX folder");
+        return;
+    }
     const std::string path = c.master ? c.master->path(name) : name;
     // A file that cannot be read leaves every setting as it was.
-    if (data::readServerConfig(path, name, c.slot, c.config, c.console()) != 0) {
-        ctx.reply("^7ERROR, couldnt read the serverconfig!");
-        return;
+    switch (data::readServerConfig(path, name, c.slot, c.config, c.console())) {
+        case data::kConfigRead: break;
+        case data::kConfigRefused: ctx.reply("^7ERROR, not a readable config file"); return;
+        default: ctx.reply("^7ERROR, couldnt read the serverconfig!"); return;
     }
     ctx.reply("^7Done. serverconfig loaded. (pls restart session)");
     ctx.toAll(" ");

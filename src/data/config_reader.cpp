@@ -8,11 +8,21 @@ namespace tmx::data {
 int ConfigLineReader::nextByte() {
     if (chunkPos_ >= chunkLen_) {
         if (eof_) return -1;
-        int n = file_.read(chunk_.data(), static_cast<int>(chunk_.size()));
+        // One byte beyond the cap is asked for, to tell a file of exactly the
+        // cap from a longer one.
+        const std::size_t want = left_ < chunk_.size() ? static_cast<std::size_t>(left_) + 1 : chunk_.size();
+        int n = file_.read(chunk_.data(), static_cast<int>(want));
         if (n <= 0) {
             eof_ = true;
             return -1;
         }
+        if (static_cast<std::uint64_t>(n) > left_) {
+            exceeded_ = true;
+            eof_ = true;
+            n = static_cast<int>(left_);
+            if (n == 0) return -1;
+        }
+        left_ -= static_cast<std::uint64_t>(n);
         chunkLen_ = n;
         chunkPos_ = 0;
     }

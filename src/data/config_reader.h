@@ -11,18 +11,26 @@
 namespace tmx::data {
 
 constexpr std::size_t kConfigLineMax = 255;  // characters a line keeps
+// The most a configuration file may hold. Real ones are a few KiB; the cap
+// keeps a runaway file (or one that grows while being read) from tying up the
+// reading thread.
+constexpr std::uint64_t kConfigFileMax = 512 * 1024;
 
 using ConfigLine = FixedString<kConfigLineMax + 1>;
 
 // Reads one line at a time from an open file: CR ends a line, LF is dropped
 // wherever it stands, NUL ends a line, the end of the file ends the line read
 // so far. Tabs become spaces and the first "//" cuts the line. Characters
-// beyond 255 are dropped (the line is cut, never overrun).
+// beyond 255 are dropped (the line is cut, never overrun). No more than
+// maxBytes are read: a longer file ends there, and exceeded() tells so.
 class ConfigLineReader {
 public:
-    explicit ConfigLineReader(platform::File& file) : file_(file) {}
+    explicit ConfigLineReader(platform::File& file, std::uint64_t maxBytes = kConfigFileMax)
+        : file_(file), left_(maxBytes) {}
     // False when the file is exhausted and nothing was read for this line.
     bool next(ConfigLine& line);
+    // True when the file held more than maxBytes (the rest was not read).
+    bool exceeded() const { return exceeded_; }
 
 private:
     int nextByte();
@@ -30,7 +38,9 @@ private:
     std::array<std::uint8_t, 4096> chunk_{};
     int chunkLen_ = 0;
     int chunkPos_ = 0;
+    std::uint64_t left_;  // bytes that may still be read
     bool eof_ = false;
+    bool exceeded_ = false;
 };
 
 // Tokens of one configuration line. Buffers hold 256 characters; a token

@@ -154,17 +154,49 @@ bool PitWindows::add(std::int32_t fromLap, std::int32_t toLap) {
 
 std::string serverConfigName(int slot) { return "server_" + std::to_string(slot) + ".cfg"; }
 
+bool isPlainConfigName(std::string_view name) {
+    if (name.empty() || name == "." || name.find("..") != std::string_view::npos) return false;
+    for (const char ch : name) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7f || c == '/' || c == '\\' || c == ':') return false;
+    }
+    // Windows opens the device for these names whatever the extension, and
+    // ignores blanks before it ("nul .cfg").
+    std::string_view base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    std::string upper;
+    for (const char ch : base) upper += static_cast<char>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch);
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    for (const char* device : kDevices)
+        if (upper == device) return false;
+    const bool numbered = upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0);
+    return !(numbered && upper[3] >= '1' && upper[3] <= '9');
+}
+
 int readServerConfig(const std::string& path, const std::string& name, int slot, ServerConfig& cfg,
                      Console& console) {
     console.out("\nTMX: Reading serverconfig for server %d from disk ", slot);
     console.out("\n     Filename: %s", name.c_str());
     platform::File file;
-    if (!file.openRead(path)) {
-        console.out("\n     Couldn't open serverconfig \"%s\"\n", name.c_str());
-        return -1;
+    platform::FileStatus status;
+    if (!file.openReadRegular(path, status)) {
+        if (status.kind == platform::FileKind::Missing) {
+            console.out("\n     Couldn't open serverconfig \"%s\"\n", name.c_str());
+            return kConfigUnreadable;
+        }
+        console.out("\n     \"%s\" is no regular file - ignored\n", name.c_str());
+        return kConfigRefused;
     }
-    cfg.pitwindow.clear();
+    if (status.size > kConfigFileMax) {
+        console.out("\n     \"%s\" is larger than %u bytes - ignored\n", name.c_str(),
+                    static_cast<unsigned>(kConfigFileMax));
+        return kConfigRefused;
+    }
 
+    // Read into a copy: a file found over the cap on the way leaves the
+    // settings as they were.
+    ServerConfig next = cfg;
+    next.pitwindow.clear();
     ConfigLineReader reader(file);
     ConfigLine line;
     Tokens tokens;
@@ -173,13 +205,19 @@ int readServerConfig(const std::string& path, const std::string& name, int slot,
         splitConfigLine(line.c_str(), tokens.token.data(), kTokens, kTokenLength);
         const auto& key = tokens.token[0];
         if (key == "end") break;
-        if (applyLine(tokens, cfg, console) || key.empty()) continue;
+        if (applyLine(tokens, next, console) || key.empty()) continue;
         console.out("\nTMX: found unknown command in configfile (line %d)", lineNumber);
         console.out("\n     Command: %s", key.c_str());
     }
     file.close();
+    if (reader.exceeded()) {
+        console.out("\n     \"%s\" grew larger than %u bytes - ignored\n", name.c_str(),
+                    static_cast<unsigned>(kConfigFileMax));
+        return kConfigRefused;
+    }
+    cfg = next;
     console.out("\n     Reading serverconfig completed.\n");
-    return 0;
+    return kConfigRead;
 }
 
 }  // namespace tmx::data

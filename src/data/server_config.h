@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "common/console.h"
 #include "common/fixed_string.h"
@@ -128,9 +129,21 @@ struct ServerConfig {
 // "server_" + slot + ".cfg".
 std::string serverConfigName(int slot);
 
+// True when name is a plain file name, to be looked up in the program's own
+// folder: not empty, no folder part ('/', '\\', "..", ':' for drives and
+// streams), no control characters and no Windows device name (CON, NUL,
+// COM1, ... also with an extension, as "nul.cfg").
+bool isPlainConfigName(std::string_view name);
+
+// What readServerConfig found.
+constexpr int kConfigRead = 0;
+constexpr int kConfigUnreadable = -1;  // missing or cannot be opened
+constexpr int kConfigRefused = -2;     // not a regular file, or larger than kConfigFileMax
+
 // Reads the file at path into cfg; name is the file name shown in the console
-// texts and slot the controller's slot number. Returns 0 when the file was
-// read, -1 when it cannot be opened (cfg then unchanged).
+// texts and slot the controller's slot number. Only a regular file of at most
+// kConfigFileMax bytes is read. Returns one of the values above; on anything
+// but kConfigRead cfg is unchanged.
 int readServerConfig(const std::string& path, const std::string& name, int slot, ServerConfig& cfg,
                      Console& console);
 

@@ -7,6 +7,21 @@
 
 namespace tmx::platform {
 
+// What a path names, for code that must only ever read an ordinary file.
+enum class FileKind {
+    Missing,  // nothing there, or nothing this process may look at
+    Regular,  // an ordinary file
+    Other,    // a directory, device, pipe or socket
+};
+
+struct FileStatus {
+    FileKind kind = FileKind::Missing;
+    std::uint64_t size = 0;  // bytes, for a regular file
+};
+
+// Looks at path without opening it.
+FileStatus fileStatus(const std::string& path);
+
 // The platform's path separator ('\\' on Windows, '/' elsewhere).
 extern const char kPathSeparator;
 
@@ -27,6 +42,11 @@ public:
 
     // Opens read-only, binary.
     bool openRead(const std::string& path);
+    // Opens read-only, binary, but only a regular file: a directory, device,
+    // pipe or socket is refused without being opened, and also when the name
+    // was swapped for one since the look (the open never waits for a pipe's
+    // writer). status tells what was found, with the size of the open file.
+    bool openReadRegular(const std::string& path, FileStatus& status);
     // Creates or truncates, write-only, binary.
     bool openWrite(const std::string& path);
     // Returns bytes read (0 at the end), -1 on error.

@@ -2,6 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "data/config_reader.h"
 #include "support/temp_dir.h"
 
@@ -255,6 +262,96 @@ TEST_F(ServerConfigTest, QuotedPenaltyCommandKeepsItsBlanks) {
     ASSERT_EQ(read("pitmissedpen\r\n"), 0);
     EXPECT_EQ(cfg.pitmissedpen, " ") << "a key without value stores an empty command";
 }
+
+TEST(PlainConfigNameTest, OnlyAFileNameOfTheOwnFolderPasses) {
+    struct Case {
+        std::string name;
+        bool plain;
+    };
+    const Case cases[] = {
+        {"server_0.cfg", true}, {"my race.cfg", true}, {".hidden.cfg", true},
+        {"console.cfg", true},  {"nullable", true},    {"com10.cfg", true},
+        {"lpt0", true},         {"a.b.c", true},
+        // folder parts, drives and streams
+        {"", false}, {".", false}, {"..", false}, {"a..cfg", false}, {"/dev/zero", false},
+        {"sub/x.cfg", false}, {"..\\x.cfg", false}, {"sub\\x.cfg", false}, {"c:x.cfg", false},
+        {"x.cfg:hidden", false},
+        // control characters
+        {"tab\tname", false}, {"bell\x07", false}, {"del\x7f", false}, {std::string("a\0b", 3), false},
+        // Windows devices, whatever the case and extension
+        {"NUL", false}, {"nul.cfg", false}, {"Con", false}, {"aux.tar.gz", false}, {"prn", false},
+        {"com1", false}, {"LPT9.cfg", false}, {"nul .cfg", false}, {"conout$", false},
+    };
+    for (const Case& t : cases) EXPECT_EQ(isPlainConfigName(t.name), t.plain) << '"' << t.name << '"';
+}
+
+#ifndef _WIN32
+void makeFifo(const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0) << path; }
+#endif
+
+TEST_F(ServerConfigTest, ReadsOnlyARegularFileUpToTheCap) {
+    // LF is dropped wherever it stands: the padding adds bytes, not lines
+    const std::string settings = "maxerror 9\r\npitwindow 4 6\r\n";
+    ASSERT_EQ(read(settings + std::string(kConfigFileMax - settings.size(), '\n')), kConfigRead)
+        << "a file of exactly the cap is read";
+    ASSERT_EQ(cfg.maxerror, 9);
+
+    std::vector<std::string> refused{"folder.cfg", "big.cfg"};
+    std::filesystem::create_directory(dir.file("folder.cfg"));
+    dir.write("big.cfg", "maxerror 3\r\n" + std::string(kConfigFileMax, '\n'));
+#ifndef _WIN32
+    makeFifo(dir.file("pipe.cfg"));  // no writer: opening it would wait for ever
+    refused.push_back("pipe.cfg");
+#endif
+    for (const std::string& name : refused) {
+        console.clear();
+        EXPECT_EQ(readServerConfig(dir.file(name), name, 2, cfg, console), kConfigRefused) << name;
+        EXPECT_EQ(cfg.maxerror, 9) << name;
+        EXPECT_EQ(cfg.pitwindow.count, 1) << name << ": the pit windows are kept too";
+        EXPECT_NE(console.output().find(" - ignored\n"), std::string::npos) << name;
+        EXPECT_EQ(console.output().find("completed"), std::string::npos) << name;
+    }
+}
+
+TEST(ConfigLineReaderTest, StopsAtTheByteCap) {
+    TempDir dir;
+    dir.write("lines.cfg", "a\rb\rc\rd\r");  // 8 bytes
+    struct Case {
+        std::uint64_t cap;
+        std::vector<std::string> lines;
+        bool exceeded;
+    };
+    const Case cases[] = {
+        {100, {"a", "b", "c", "d"}, false},
+        {8, {"a", "b", "c", "d"}, false},
+        {7, {"a", "b", "c", "d"}, true},  // the last line ends with the cap
+        {4, {"a", "b"}, true},
+        {0, {}, true},
+    };
+    for (const Case& t : cases) {
+        platform::File file;
+        ASSERT_TRUE(file.openRead(dir.file("lines.cfg")));
+        ConfigLineReader reader(file, t.cap);
+        std::vector<std::string> lines;
+        ConfigLine line;
+        while (lines.size() < 10 && reader.next(line)) lines.push_back(line.str());
+        EXPECT_EQ(lines, t.lines) << "cap " << t.cap;
+        EXPECT_EQ(reader.exceeded(), t.exceeded) << "cap " << t.cap;
+    }
+}
+
+#ifndef _WIN32
+TEST(ConfigLineReaderTest, AnEndlessDeviceEndsAtTheCap) {
+    platform::File zero;
+    if (!zero.openRead("/dev/zero")) GTEST_SKIP() << "no /dev/zero";
+    ConfigLineReader reader(zero);
+    ConfigLine line;
+    std::uint64_t lines = 0;  // every NUL ends an empty line
+    while (lines <= kConfigFileMax && reader.next(line)) ++lines;
+    EXPECT_EQ(lines, kConfigFileMax);
+    EXPECT_TRUE(reader.exceeded());
+}
+#endif
 
 }  // namespace
 }  // namespace tmx::data

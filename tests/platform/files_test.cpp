@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "platform/files.h"
 
 namespace tmx::platform {
@@ -163,6 +167,40 @@ TEST_F(FilesTest, ListDirectoryReturnsMatchingPlainFilesOnly) {
     ASSERT_TRUE(listDirectory(dir_.string(), "*.none", names));
     EXPECT_TRUE(names.empty());
     EXPECT_FALSE(listDirectory(path("missing"), "*", names));
+}
+
+TEST_F(FilesTest, OpenReadRegularOpensNothingButAFile) {
+    writeText("plain.cfg", "12345");
+    fs::create_directory(dir_ / "folder");
+    struct Case {
+        std::string path;
+        FileKind kind;
+        std::uint64_t size;
+    };
+    std::vector<Case> cases{{path("plain.cfg"), FileKind::Regular, 5},
+                            {path("missing.cfg"), FileKind::Missing, 0},
+                            {path("folder"), FileKind::Other, 0}};
+#ifndef _WIN32
+    // A pipe without writer: opening it for reading would wait for ever.
+    ASSERT_EQ(::mkfifo(path("pipe.cfg").c_str(), 0600), 0);
+    cases.push_back({path("pipe.cfg"), FileKind::Other, 0});
+    if (fs::exists("/dev/zero")) cases.push_back({"/dev/zero", FileKind::Other, 0});
+#endif
+    for (const Case& t : cases) {
+        EXPECT_EQ(fileStatus(t.path).kind, t.kind) << t.path;
+        File file;
+        FileStatus status;
+        const bool opened = file.openReadRegular(t.path, status);
+        EXPECT_EQ(opened, t.kind == FileKind::Regular) << t.path;
+        EXPECT_EQ(file.isOpen(), opened) << t.path;
+        EXPECT_EQ(status.kind, t.kind) << t.path;
+        EXPECT_EQ(status.size, t.size) << t.path;
+        if (opened) {
+            std::array<char, 8> buffer{};
+            ASSERT_EQ(file.read(buffer.data(), 8), 5);
+            EXPECT_EQ(std::string(buffer.data(), 5), "12345");
+        }
+    }
 }
 
 TEST(PathTest, JoinAndLanguageDirectory) {

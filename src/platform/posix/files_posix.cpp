@@ -34,6 +34,15 @@ bool isPlainFile(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+FileStatus statusOf(const struct stat& info) {
+    FileStatus status;
+    status.kind = S_ISREG(info.st_mode) ? FileKind::Regular : FileKind::Other;
+    if (status.kind == FileKind::Regular && info.st_size > 0) {
+        status.size = static_cast<std::uint64_t>(info.st_size);
+    }
+    return status;
+}
+
 // Closes the directory stream on every way out.
 class DirectoryStream {
 public:
@@ -57,6 +66,42 @@ bool File::openRead(const std::string& path) {
     close();
     const int fd = openFile(path, O_RDONLY);
     if (fd < 0) {
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool File::openReadRegular(const std::string& path, FileStatus& status) {
+    close();
+    // Looking first keeps devices from being opened at all (opening some has
+    // effects of its own).
+    status = fileStatus(path);
+    if (status.kind != FileKind::Regular) {
+        return false;
+    }
+    // Not waiting: a pipe put in the file's place since the look would
+    // otherwise hold the open until some writer comes.
+    const int fd = openFile(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        status = FileStatus{};
+        return false;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        status = FileStatus{};
+        return false;
+    }
+    status = statusOf(info);
+    if (status.kind != FileKind::Regular) {
+        ::close(fd);
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        status = FileStatus{};
         return false;
     }
     handle_ = fd;
@@ -140,6 +185,14 @@ void File::close() {
 }
 
 bool fileExists(const std::string& path) { return isPlainFile(path); }
+
+FileStatus fileStatus(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return FileStatus{};
+    }
+    return statusOf(info);
+}
 
 bool removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 

@@ -39,6 +39,12 @@ private:
     HANDLE handle_;
 };
 
+constexpr DWORD kNotAFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE;
+
+std::uint64_t sizeOf(DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
 }  // namespace
 
 bool File::openRead(const std::string& path) {
@@ -49,6 +55,32 @@ bool File::openRead(const std::string& path) {
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     handle_ = fromHandle(handle);
     return isOpen();
+}
+
+bool File::openReadRegular(const std::string& path, FileStatus& status) {
+    close();
+    // Looking first keeps devices from being opened at all.
+    status = fileStatus(path);
+    if (status.kind != FileKind::Regular) {
+        return false;
+    }
+    if (!openRead(path)) {
+        status = FileStatus{};
+        return false;
+    }
+    // The name may name something else by now: the open handle has to be a
+    // file on disk.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (::GetFileType(toHandle(handle_)) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(toHandle(handle_), &info) ||
+        (info.dwFileAttributes & kNotAFile) != 0) {
+        close();
+        status = FileStatus{};
+        status.kind = FileKind::Other;
+        return false;
+    }
+    status.size = sizeOf(info.nFileSizeHigh, info.nFileSizeLow);
+    return true;
 }
 
 bool File::openWrite(const std::string& path) {
@@ -112,6 +144,21 @@ bool fileExists(const std::string& path) {
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES &&
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
+}
+
+FileStatus fileStatus(const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) {
+        return FileStatus{};
+    }
+    FileStatus status;
+    if ((data.dwFileAttributes & kNotAFile) != 0) {
+        status.kind = FileKind::Other;
+        return status;
+    }
+    status.kind = FileKind::Regular;
+    status.size = sizeOf(data.nFileSizeHigh, data.nFileSizeLow);
+    return status;
 }
 
 bool removeFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
