@@ -134,12 +134,7 @@ void Help(const CommandContext& ctx) {
 
 // ---- Recognition -------------------------------------------------------------------
 
-int HandleChatMessage(TMX_MAIN& controller) {
-    insim::RawPacket raw;
-    controller.link->TakePacket(raw);
-    insim::IS_MSO mso;
-    if (!insim::decode(raw.data(), raw.size, mso)) return 0;
-
+int HandleChatMessage(TMX_MAIN& controller, const insim::IS_MSO& mso) {
     if (controller.debugOn())
         controller.console().out("IS_MSO (message from host) -> \n%s", mso.Msg.c_str());
     if (controller.runRequest.load() == RUN_CONNECTING) return 0;

@@ -1,13 +1,15 @@
 // Chat commands: lines beginning with "#", "." or "!" typed in the LFS chat.
 #pragma once
 
+#include "insim/packets.h"
+
 namespace tmx {
 class TMX_MAIN;
 }
 
 namespace tmx::commands {
 
-// Handles the IS_MSO waiting on the controller's link (takes it); always 0.
-int HandleChatMessage(TMX_MAIN& controller);
+// Handles a chat line the server reported; always 0.
+int HandleChatMessage(TMX_MAIN& controller, const insim::IS_MSO& mso);
 
 }  // namespace tmx::commands

@@ -9,42 +9,62 @@ namespace tmx {
 
 using namespace insim;
 
+template <typename P>
+int TMX_MAIN::deliver(int (TMX_MAIN::*handler)(const P&)) {
+    P packet;
+    // A packet shorter than its layout is taken off the link and not acted on.
+    if (!takeInto(*link, packet)) return 0;
+    return (this->*handler)(packet);
+}
+
 int TMX_MAIN::Dispatch(std::uint8_t type) {
     switch (type) {
-        case ISP_VER: onVersion(); return 0;
+        case ISP_VER: {
+            // A reply too short to carry the version cannot prove version 4.
+            IS_VER version;
+            if (!takeInto(*link, version)) return -1;
+            return onVersion(version);
+        }
         case ISP_TINY:
             if (debugOn()) console_.out(" ISP_Tiny ");
-            onTiny();
+            return deliver(&TMX_MAIN::onTiny);
+        case ISP_STA: return deliver(&TMX_MAIN::onState);
+        case ISP_ISM: return deliver(&TMX_MAIN::onServerStart);
+        case ISP_NCN: return deliver(&TMX_MAIN::onNewConnection);
+        case ISP_CNL: return deliver(&TMX_MAIN::onConnectionLeaves);
+        case ISP_CPR: return deliver(&TMX_MAIN::onRename);
+        case ISP_NPL: return deliver(&TMX_MAIN::onNewPlayer);
+        case ISP_PLP: return deliver(&TMX_MAIN::onPlayerPits);
+        case ISP_PLL: return deliver(&TMX_MAIN::onPlayerLeaves);
+        case ISP_TOC: return deliver(&TMX_MAIN::onTakeOver);
+        case ISP_CRS: return deliver(&TMX_MAIN::onCarReset);
+        case ISP_MSO: return deliver(&TMX_MAIN::onChatMessage);
+        // Session, lap, pit, flag and car packets reach their handlers as
+        // race control is built; until then they are taken off quietly.
+        case ISP_RST: case ISP_LAP: case ISP_SPX: case ISP_PIT: case ISP_PSF: case ISP_PLA:
+        case ISP_PEN: case ISP_FLG: case ISP_FIN: case ISP_REO: case ISP_MCI:
+            link->TakePacket();
             return 0;
-        case ISP_STA: onState(); return 0;
-        case ISP_ISM: onServerStart(); return 0;
-        case ISP_NCN: onNewConnection(); return 0;
-        case ISP_CNL: onConnectionLeaves(); return 0;
-        case ISP_CPR: onRename(); return 0;
-        case ISP_NPL: onNewPlayer(); return 0;
-        case ISP_PLP: onPlayerPits(); return 0;
-        case ISP_PLL: onPlayerLeaves(); return 0;
-        case ISP_TOC: onTakeOver(); return 0;
-        case ISP_CRS: onCarReset(); return 0;
-        case ISP_MSO: commands::HandleChatMessage(*this); return 0;
         default: break;
     }
-    // Session, lap, pit, flag and car packets reach their handlers as race
-    // control is built; until then they are taken off the link like every
-    // packet the controller does not use.
+    // Every other packet is of no use to the controller: taken off the link,
+    // named in the debug output.
     link->TakePacket();
     if (!debugOn()) return 0;
-    if (type < ISP_VER || type > ISP_BTT) {
+    if (type == ISP_NONE || !packetTypeName(type)) {
         console_.out("\ngot an unknown packet!");
-    } else if (const char* name = discardedPacketName(type)) {
-        if (type != ISP_TINY) console_.out("%s", name);
+    } else if (type == ISP_SMALL) {
+        console_.out(" ISP_Small ");
+    } else {
+        console_.out(" ISP_%s ", packetTypeName(type));
     }
     return 0;
 }
 
-int TMX_MAIN::onVersion() {
-    // A reply too short to carry the version cannot prove version 4.
-    if (!takeInto(*link, lastVersion)) return -1;
+int TMX_MAIN::onChatMessage(const IS_MSO& mso) { return commands::HandleChatMessage(*this, mso); }
+
+int TMX_MAIN::onVersion(const IS_VER& version) {
+    lastVersion = version;
     if (debugOn()) console_.out("IS_VER");
     if (lastVersion.InSimVer != kInsimVersion) {
         runRequest = RUN_STOP;
@@ -77,9 +97,7 @@ void TMX_MAIN::RemoveAllButHost() {
     if (usedEntries > 0 && entry(0).plid != 0) RemovePlayer(entry(0).ucid, entry(0).plid);
 }
 
-int TMX_MAIN::onTiny() {
-    IS_TINY tiny;
-    if (!takeInto(*link, tiny)) return 0;
+int TMX_MAIN::onTiny(const IS_TINY& tiny) {
     if (debugOn()) console_.out("IS_TINY :  Typ: %d", tiny.SubT);
     if (tiny.SubT == TINY_MPE) {
         if (debugOn()) console_.out("  -->  Mulitplayer ends");
@@ -96,9 +114,7 @@ int TMX_MAIN::onTiny() {
     return 0;
 }
 
-int TMX_MAIN::onState() {
-    IS_STA sta;
-    if (!takeInto(*link, sta)) return 0;
+int TMX_MAIN::onState(const IS_STA& sta) {
     lastState = sta;
     expectedPlayers = sta.NumP;
     expectedConnections = sta.NumConns;
@@ -221,9 +237,7 @@ int TMX_MAIN::onState() {
     return 0;
 }
 
-int TMX_MAIN::onServerStart() {
-    IS_ISM ism;
-    if (!takeInto(*link, ism)) return 0;
+int TMX_MAIN::onServerStart(const IS_ISM& ism) {
     if (debugOn()) console_.out("IS_ISM -> ReqI: %d", ism.ReqI);
     console_.out(ism.Host ? "   host" : "   guest");
     return 0;

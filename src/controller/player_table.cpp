@@ -3,7 +3,6 @@
 // stops the controller rather than guess.
 #include <string>
 
-#include "controller/packet_take.h"
 #include "controller/tmx_main.h"
 #include "master/master_control.h"
 
@@ -70,9 +69,7 @@ void TMX_MAIN::freeEntry(int index) {
     }
 }
 
-int TMX_MAIN::onNewConnection() {
-    IS_NCN ncn;
-    if (!takeInto(*link, ncn)) return 0;
+int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     const bool debug = debugOn();
     if (FindIndex(ncn.UCID, -1) != -1) {
         console_.out("\nTMX: IS_NCL -> DatabaseMismatch - UCID known\nTerminating.......");
@@ -189,9 +186,7 @@ int TMX_MAIN::onNewConnection() {
     return 0;
 }
 
-int TMX_MAIN::onNewPlayer() {
-    IS_NPL npl;
-    if (!takeInto(*link, npl)) return 0;
+int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
     const bool debug = debugOn();
     const bool handshake = runRequest.load() == RUN_CONNECTING;
     if (debug) {
@@ -344,9 +339,7 @@ int TMX_MAIN::onNewPlayer() {
     return 0;
 }
 
-int TMX_MAIN::onPlayerPits() {
-    IS_PLP plp;
-    if (!takeInto(*link, plp)) return 0;
+int TMX_MAIN::onPlayerPits(const IS_PLP& plp) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (refused.player(plp.PLID)) return 0;
     const int index = FindIndex(-1, plp.PLID);
@@ -386,9 +379,7 @@ int TMX_MAIN::onPlayerPits() {
     return 0;
 }
 
-int TMX_MAIN::onPlayerLeaves() {
-    IS_PLL pll;
-    if (!takeInto(*link, pll)) return 0;
+int TMX_MAIN::onPlayerLeaves(const IS_PLL& pll) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (refused.player(pll.PLID)) {
         refused.playerLeft(pll.PLID);
@@ -432,9 +423,7 @@ int TMX_MAIN::onPlayerLeaves() {
     return 0;
 }
 
-int TMX_MAIN::onConnectionLeaves() {
-    IS_CNL cnl;
-    if (!takeInto(*link, cnl)) return 0;
+int TMX_MAIN::onConnectionLeaves(const IS_CNL& cnl) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     const bool wasRefused = refused.connection(cnl.UCID);
     refused.connectionLeft(cnl.UCID);  // and any of its players the table could not take
@@ -456,9 +445,7 @@ int TMX_MAIN::onConnectionLeaves() {
     return 0;
 }
 
-int TMX_MAIN::onRename() {
-    IS_CPR cpr;
-    if (!takeInto(*link, cpr)) return 0;
+int TMX_MAIN::onRename(const IS_CPR& cpr) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (debugOn()) console_.out(" ISP_CPR ->");
     if (refused.connection(cpr.UCID)) return 0;
@@ -472,9 +459,7 @@ int TMX_MAIN::onRename() {
     return 0;
 }
 
-int TMX_MAIN::onTakeOver() {
-    IS_TOC toc;
-    if (!takeInto(*link, toc)) return 0;
+int TMX_MAIN::onTakeOver(const IS_TOC& toc) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (debugOn()) console_.out(" ISP_TOC ->");
     // The table is not changed by a take-over; one that involves what the
@@ -501,9 +486,7 @@ int TMX_MAIN::onTakeOver() {
     return 0;
 }
 
-int TMX_MAIN::onCarReset() {
-    IS_CRS crs;
-    if (!takeInto(*link, crs)) return 0;
+int TMX_MAIN::onCarReset(const IS_CRS& crs) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     if (refused.player(crs.PLID)) return 0;
     const int index = FindIndex(-1, crs.PLID);

@@ -159,7 +159,7 @@ bool TMX_MAIN::Pass() {
 void TMX_MAIN::resyncStep(std::uint8_t type) {
     const bool chatty = debugOn() && type != ISP_MCI;
     if (resyncPhase == RP_CONNECTIONS && type == ISP_NCN) {
-        onNewConnection();
+        Dispatch(type);
         if (reportedConnections() >= expectedConnections) {
             if (expectedPlayers > 0) {
                 RequestPlayers();
@@ -172,7 +172,7 @@ void TMX_MAIN::resyncStep(std::uint8_t type) {
         return;
     }
     if (resyncPhase == RP_PLAYERS && type == ISP_NPL) {
-        onNewPlayer();
+        Dispatch(type);
         if (reportedPlayers() >= expectedPlayers) {
             resyncPhase = RP_NONE;
             if (debugOn()) console_.out("\nDEBUG: request IS_STA");
@@ -282,7 +282,7 @@ int TMX_MAIN::handshake() {
     if (debug) console_.out("\nDEBUG: request IS_VER -> waiting -> ");
     if (!awaitPacket(ISP_VER, tries, "no IS_VER!\nTerminating....\n")) return -1;
     if (debug) console_.out("got ");
-    if (onVersion() == -1) {
+    if (Dispatch(ISP_VER) == -1) {
         console_.out("\nwrong insimversion. need version %d\nTerminating....\n", kInsimVersion);
         return -1;
     }
@@ -292,7 +292,7 @@ int TMX_MAIN::handshake() {
     sendTiny(TINY_SST);
     if (!awaitPacket(ISP_STA, tries, "no IS_STA!\nTerminating....\n")) return -1;
     if (debug) console_.out("got ");
-    if (onState() == -1) return -1;
+    if (Dispatch(ISP_STA) == -1) return -1;
     if (debug) console_.out(" -> ok \n");
 
     if (debug) console_.out("\n\nDEBUG: Sent TINY_NCN  (request all connections)");

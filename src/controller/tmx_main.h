@@ -95,11 +95,14 @@ public:
     void ClearAll();
 
     // ---- Dispatch and server state -------------------------------------------
+    // Takes the ready packet, decodes it into its record (refusing one shorter
+    // than its layout) and hands it to its handler; the handler's result.
     int Dispatch(std::uint8_t type);
-    int onVersion();
-    int onTiny();
-    int onState();
-    int onServerStart();
+    int onVersion(const insim::IS_VER& version);
+    int onTiny(const insim::IS_TINY& tiny);
+    int onState(const insim::IS_STA& sta);
+    int onServerStart(const insim::IS_ISM& ism);
+    int onChatMessage(const insim::IS_MSO& mso);
     void RequestConnections();
     void RequestPlayers();
     void ResetDisplayFields(int index);
@@ -108,14 +111,14 @@ public:
 
     // ---- Connection and player table ------------------------------------------
     int FindIndex(int ucid, int plid) const;
-    int onNewConnection();
-    int onNewPlayer();
-    int onPlayerPits();
-    int onPlayerLeaves();
-    int onConnectionLeaves();
-    int onRename();
-    int onTakeOver();
-    int onCarReset();
+    int onNewConnection(const insim::IS_NCN& ncn);
+    int onNewPlayer(const insim::IS_NPL& npl);
+    int onPlayerPits(const insim::IS_PLP& plp);
+    int onPlayerLeaves(const insim::IS_PLL& pll);
+    int onConnectionLeaves(const insim::IS_CNL& cnl);
+    int onRename(const insim::IS_CPR& cpr);
+    int onTakeOver(const insim::IS_TOC& toc);
+    int onCarReset(const insim::IS_CRS& crs);
     int RemovePlayer(int ucid, int plid);
     int RemoveConnection(int ucid);
 
@@ -254,6 +257,8 @@ public:
     int reportedPlayers() const { return players + refused.playerCount(); }
 
 private:
+    template <typename P>
+    int deliver(int (TMX_MAIN::*handler)(const P&));
     void stopByRequest();
     void kill();
     // The handshake on a connected link: version, state, connection and

@@ -597,31 +597,12 @@ RawPacket encode(const IS_BTN& packet) {
     return writer.packet();
 }
 
-const char* discardedPacketName(std::uint8_t type) {
+const char* packetTypeName(std::uint8_t type) {
     switch (type) {
-        case ISP_TINY: return " ISP_Tiny ";
-        case ISP_SMALL: return " ISP_Small ";
-        case ISP_SCH: return " ISP_SCH ";
-        case ISP_SFP: return " ISP_SFP ";
-        case ISP_SCC: return " ISP_SCC ";
-        case ISP_CPP: return " ISP_CPP ";
-        case ISP_III: return " ISP_III ";
-        case ISP_MST: return " ISP_MST ";
-        case ISP_MTC: return " ISP_MTC ";
-        case ISP_MOD: return " ISP_MOD ";
-        case ISP_VTN: return " ISP_VTN ";
-        case ISP_CCH: return " ISP_CCH ";
-        case ISP_PFL: return " ISP_PFL ";
-        case ISP_RES: return " ISP_RES ";
-        case ISP_NLP: return " ISP_NLP ";
-        case ISP_MSX: return " ISP_MSX ";
-        case ISP_MSL: return " ISP_MSL ";
-        case ISP_BFN: return " ISP_BFN ";
-        case ISP_AXI: return " ISP_AXI ";
-        case ISP_AXO: return " ISP_AXO ";
-        case ISP_BTN: return " ISP_BTN ";
-        case ISP_BTC: return " ISP_BTC ";
-        case ISP_BTT: return " ISP_BTT ";
+#define TMX_INSIM_TYPE_NAME(name, number) \
+    case number: return #name;
+        TMX_INSIM_PACKET_TYPES(TMX_INSIM_TYPE_NAME)
+#undef TMX_INSIM_TYPE_NAME
         default: return nullptr;
     }
 }

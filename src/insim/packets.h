@@ -18,17 +18,25 @@ namespace tmx::insim {
 constexpr int kInsimVersion = 4;
 constexpr std::size_t kMaxPacketSize = 252;  // IS_BTN with 240 text bytes
 
-// Packet type numbers (ISP_*).
+// Every InSim 4 packet type, written once: X(name, type number). The ISP_*
+// numbers and the type names are made from this list.
+#define TMX_INSIM_PACKET_TYPES(X)                                                              \
+    X(NONE, 0) X(ISI, 1) X(VER, 2) X(TINY, 3) X(SMALL, 4) X(STA, 5) X(SCH, 6) X(SFP, 7)         \
+    X(SCC, 8) X(CPP, 9) X(ISM, 10) X(MSO, 11) X(III, 12) X(MST, 13) X(MTC, 14) X(MOD, 15)       \
+    X(VTN, 16) X(RST, 17) X(NCN, 18) X(CNL, 19) X(CPR, 20) X(NPL, 21) X(PLP, 22) X(PLL, 23)     \
+    X(LAP, 24) X(SPX, 25) X(PIT, 26) X(PSF, 27) X(PLA, 28) X(CCH, 29) X(PEN, 30) X(TOC, 31)     \
+    X(FLG, 32) X(PFL, 33) X(FIN, 34) X(RES, 35) X(REO, 36) X(NLP, 37) X(MCI, 38) X(MSX, 39)     \
+    X(MSL, 40) X(CRS, 41) X(BFN, 42) X(AXI, 43) X(AXO, 44) X(BTN, 45) X(BTC, 46) X(BTT, 47)
+
 enum : std::uint8_t {
-    ISP_NONE = 0, ISP_ISI = 1, ISP_VER = 2, ISP_TINY = 3, ISP_SMALL = 4, ISP_STA = 5,
-    ISP_SCH = 6, ISP_SFP = 7, ISP_SCC = 8, ISP_CPP = 9, ISP_ISM = 10, ISP_MSO = 11,
-    ISP_III = 12, ISP_MST = 13, ISP_MTC = 14, ISP_MOD = 15, ISP_VTN = 16, ISP_RST = 17,
-    ISP_NCN = 18, ISP_CNL = 19, ISP_CPR = 20, ISP_NPL = 21, ISP_PLP = 22, ISP_PLL = 23,
-    ISP_LAP = 24, ISP_SPX = 25, ISP_PIT = 26, ISP_PSF = 27, ISP_PLA = 28, ISP_CCH = 29,
-    ISP_PEN = 30, ISP_TOC = 31, ISP_FLG = 32, ISP_PFL = 33, ISP_FIN = 34, ISP_RES = 35,
-    ISP_REO = 36, ISP_NLP = 37, ISP_MCI = 38, ISP_MSX = 39, ISP_MSL = 40, ISP_CRS = 41,
-    ISP_BFN = 42, ISP_AXI = 43, ISP_AXO = 44, ISP_BTN = 45, ISP_BTC = 46, ISP_BTT = 47,
+#define TMX_INSIM_TYPE_NUMBER(name, number) ISP_##name = number,
+    TMX_INSIM_PACKET_TYPES(TMX_INSIM_TYPE_NUMBER)
+#undef TMX_INSIM_TYPE_NUMBER
 };
+
+// The name of a packet type without its prefix ("SCH" for ISP_SCH), nullptr
+// for a number that is no InSim 4 packet type.
+const char* packetTypeName(std::uint8_t type);
 
 // IS_TINY sub-types.
 enum : std::uint8_t {
@@ -460,50 +468,26 @@ struct IS_BTT {  // 104 bytes
 // IS_BTN: below what their count / size byte claims) or the type differs.
 // encode: the exact v4 bytes.
 
+// Every packet record of the codec, written once.
+#define TMX_INSIM_RECORDS(X)                                                                   \
+    X(IS_ISI) X(IS_TINY) X(IS_SMALL) X(IS_MST) X(IS_MSX) X(IS_MTC) X(IS_SCC) X(IS_BFN) X(IS_BTN) \
+    X(IS_VER) X(IS_STA) X(IS_ISM) X(IS_MSO) X(IS_RST) X(IS_NCN) X(IS_CNL) X(IS_CPR) X(IS_NPL)    \
+    X(IS_PLP) X(IS_PLL) X(IS_CRS) X(IS_AXO) X(IS_LAP) X(IS_SPX) X(IS_PIT) X(IS_PSF) X(IS_PLA)    \
+    X(IS_PEN) X(IS_TOC) X(IS_FLG) X(IS_FIN) X(IS_REO) X(IS_MCI) X(IS_BTC) X(IS_BTT)
+
 #define TMX_INSIM_CODEC(P)                                                   \
     bool decode(const std::uint8_t* data, std::size_t length, P& out);      \
     RawPacket encode(const P& packet);
-
-TMX_INSIM_CODEC(IS_ISI)
-TMX_INSIM_CODEC(IS_TINY)
-TMX_INSIM_CODEC(IS_SMALL)
-TMX_INSIM_CODEC(IS_MST)
-TMX_INSIM_CODEC(IS_MSX)
-TMX_INSIM_CODEC(IS_MTC)
-TMX_INSIM_CODEC(IS_SCC)
-TMX_INSIM_CODEC(IS_BFN)
-TMX_INSIM_CODEC(IS_BTN)
-TMX_INSIM_CODEC(IS_VER)
-TMX_INSIM_CODEC(IS_STA)
-TMX_INSIM_CODEC(IS_ISM)
-TMX_INSIM_CODEC(IS_MSO)
-TMX_INSIM_CODEC(IS_RST)
-TMX_INSIM_CODEC(IS_NCN)
-TMX_INSIM_CODEC(IS_CNL)
-TMX_INSIM_CODEC(IS_CPR)
-TMX_INSIM_CODEC(IS_NPL)
-TMX_INSIM_CODEC(IS_PLP)
-TMX_INSIM_CODEC(IS_PLL)
-TMX_INSIM_CODEC(IS_CRS)
-TMX_INSIM_CODEC(IS_AXO)
-TMX_INSIM_CODEC(IS_LAP)
-TMX_INSIM_CODEC(IS_SPX)
-TMX_INSIM_CODEC(IS_PIT)
-TMX_INSIM_CODEC(IS_PSF)
-TMX_INSIM_CODEC(IS_PLA)
-TMX_INSIM_CODEC(IS_PEN)
-TMX_INSIM_CODEC(IS_TOC)
-TMX_INSIM_CODEC(IS_FLG)
-TMX_INSIM_CODEC(IS_FIN)
-TMX_INSIM_CODEC(IS_REO)
-TMX_INSIM_CODEC(IS_MCI)
-TMX_INSIM_CODEC(IS_BTC)
-TMX_INSIM_CODEC(IS_BTT)
-
+TMX_INSIM_RECORDS(TMX_INSIM_CODEC)
 #undef TMX_INSIM_CODEC
 
-// Debug name of a known packet type for the discard path (" ISP_SCH " ...),
-// nullptr for types the system handles or does not know.
-const char* discardedPacketName(std::uint8_t type);
+// The records as one type list, for code that works on every packet:
+// RecordList<RecordListStart, IS_ISI, IS_TINY, ...>.
+struct RecordListStart {};
+template <class... P>
+struct RecordList {};
+#define TMX_INSIM_RECORD_ARG(P) , P
+using AllRecords = RecordList<RecordListStart TMX_INSIM_RECORDS(TMX_INSIM_RECORD_ARG)>;
+#undef TMX_INSIM_RECORD_ARG
 
 }  // namespace tmx::insim

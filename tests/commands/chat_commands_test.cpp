@@ -91,12 +91,8 @@ protected:
             link.Poll();
             if (link.GetState() != LINK_PACKET_READY) continue;
             const std::uint8_t type = link.PacketType();
-            if (type != ISP_MSO) {
-                c.Dispatch(type);
-                continue;
-            }
-            EXPECT_EQ(commands::HandleChatMessage(c), 0);
-            break;
+            c.Dispatch(type);
+            if (type == ISP_MSO) break;
         }
         return privateSince(mark, ucid);
     }
