@@ -32,7 +32,7 @@ int findByName(const TMX_MAIN& c, const char* name) {
 
 void teamLineByStatus(TMX_MAIN& c, int teamLine, int minStatus, int maxStatus) {
     for (int i = 0; i < c.usedEntries; ++i) {
-        const std::int32_t status = c.entry(i).driverStatus;
+        const std::int32_t status = c.entry(i).race.driverStatus;
         if (status >= minStatus && status <= maxStatus)
             c.TeamLine(i, 1, c.LanguageLine(i, data::LB_TEAM, teamLine), 15000);
     }
@@ -162,7 +162,7 @@ void SetSpeed(const CommandContext& ctx) {
     // Everybody may look at the speeds; only admins change them.
     if (ctx.hasArg(1) && !ctx.admin()) return;
     TMX_MAIN& c = ctx.c;
-    if (c.raceState == RS_RACE && c.startPhase != SP_NONE) {
+    if (c.session.raceState == RS_RACE && c.session.startPhase != SP_NONE) {
         ctx.reply("^7ERROR, not possible at this time. Wait for raceend");
         return;
     }
@@ -193,7 +193,7 @@ void Watch(const CommandContext& ctx) {
         return;
     TMX_MAIN& c = ctx.c;
     const data::cl_LfsPlayer& self = ctx.player();
-    if (self.driverStatus >= DS_GARAGE && !self.ai) {
+    if (self.race.driverStatus >= DS_GARAGE && !self.ai) {
         ctx.reply("^7ERROR, watch not possible. Go to spectate first!!");
         return;
     }
@@ -211,11 +211,11 @@ void Watch(const CommandContext& ctx) {
         ctx.reply("^7ERROR, you can't track yourself.");
         return;
     }
-    if (c.entry(target).driverStatus <= DS_SPECTATING) {
+    if (c.entry(target).race.driverStatus <= DS_SPECTATING) {
         ctx.reply("^7ERROR, This driver isn't driving.");
         return;
     }
-    if (c.entry(target).watchedBy != data::kNoEntry) {
+    if (c.entry(target).display.watchedBy != data::kNoEntry) {
         ctx.reply("^7ERROR, not possible. The watchslot is in use.");
         return;
     }
@@ -225,7 +225,7 @@ void Watch(const CommandContext& ctx) {
 void NoWatch(const CommandContext& ctx) {
     if (ctx.help({"^7With #nowatch you stop watching other players.", "^7use: #nowatch"})) return;
     if (!ctx.admin("^ERROR, not possible. Adminrights needed!!")) return;
-    if (ctx.player().watchTarget == data::kNoEntry) {
+    if (ctx.player().display.watchTarget == data::kNoEntry) {
         ctx.reply("^7ERROR, not possible. You're watching none!");
         return;
     }
@@ -269,8 +269,8 @@ void SetSkill(const CommandContext& ctx) {
     // leaves it; the new total becomes his base, or the admin's value would
     // be undone at his next pit.
     if (e.plid != 0) {
-        e.basePoints = e.skillPoints;
-        e.racePoints = 0;
+        e.skill.basePoints = e.skillPoints;
+        e.skill.racePoints = 0;
     }
 }
 
@@ -304,7 +304,7 @@ void TrackClosed(const CommandContext& ctx) {
     if (ctx.help({"^7close the track. Pitlane will open, if it's closed"})) return;
     if (!ctx.admin()) return;
     TMX_MAIN& c = ctx.c;
-    c.trackClosed = 1;
+    c.session.trackClosed = 1;
     c.OpenPitLane();
     ctx.announce("^1Track is closed by admin");
     c.RefreshAllStatusBars();
@@ -328,8 +328,8 @@ void PitClosed(const CommandContext& ctx) {
     if (ctx.help({"^7close the pitlane. Track will open, if it's closed"})) return;
     if (!ctx.admin()) return;
     TMX_MAIN& c = ctx.c;
-    c.pitLaneClosed = 1;
-    if (c.trackClosed) c.OpenTrack();
+    c.session.pitLaneClosed = 1;
+    if (c.session.trackClosed) c.OpenTrack();
     ctx.announce("^1Pitlane is closed by admin");
     c.RefreshAllStatusBars();
     c.BroadcastOrgaText(0, 2, 7000);

@@ -126,7 +126,7 @@ void Help(const CommandContext& ctx) {
     ctx.reply("^2UserCommands:");
     ctx.reply("^7language,info,chatlevel,top,near,");
     ctx.reply("^7emon,track,tr,skill,tmsg,tcolor");
-    if (ctx.c.raceState == RS_CITY) {
+    if (ctx.c.session.raceState == RS_CITY) {
         ctx.reply("^2CityrunMode:");
         ctx.reply("^7cars, map, buy");
     }

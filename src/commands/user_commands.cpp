@@ -229,8 +229,8 @@ void EventMonitor(const CommandContext& ctx) {
         return;
     }
     data::cl_LfsPlayer& e = ctx.player();
-    if (e.monitorState != 0) {
-        e.monitorState = 0;
+    if (e.display.monitorState != 0) {
+        e.display.monitorState = 0;
         ctx.c.ClearEventMonitor(ctx.sender);
         ctx.reply("^7Eventmonitor turned off");
         return;
@@ -274,7 +274,7 @@ void Language(const CommandContext& ctx) {
     languageCreatorLines(ctx);
 
     if (ctx.sender == 0) c.serverLanguage = e.language;
-    if (c.serverKind == SK_MULTI_REPLAY) {
+    if (c.server.serverKind == SK_MULTI_REPLAY) {
         // A local game with several cars: everybody reads the server's language.
         for (int i = 0; i < c.usedEntries; ++i) c.entry(i).language = c.serverLanguage;
     }
@@ -293,7 +293,7 @@ void Skill(const CommandContext& ctx) {
     const data::cl_LfsPlayer& e = ctx.player();
     ctx.reply("^7");
     ctx.reply("^7SKILLSYSTEM");
-    if (e.driverStatus > DS_SPECTATING) ctx.reply("^7(without the actual run, go spec to see all)");
+    if (e.race.driverStatus > DS_SPECTATING) ctx.reply("^7(without the actual run, go spec to see all)");
     ctx.reply("^7Your earned points: " + number(e.skillPoints));
     ctx.reply("^7Your driven laps: " + number(e.skillLaps));
     if (e.skillLaps <= 4) {
@@ -320,7 +320,7 @@ void Skill(const CommandContext& ctx) {
 
 void Track(const CommandContext& ctx) {
     if (ctx.help({"^7shows the trackname"})) return;
-    ctx.reply(std::string("^7current track : ") + ctx.c.currentTrack.c_str());
+    ctx.reply(std::string("^7current track : ") + ctx.c.server.currentTrack.c_str());
 }
 
 // The city-game commands are accepted in every race state; they need the

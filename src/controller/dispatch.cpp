@@ -64,9 +64,9 @@ int TMX_MAIN::Dispatch(std::uint8_t type) {
 int TMX_MAIN::onChatMessage(const IS_MSO& mso) { return commands::HandleChatMessage(*this, mso); }
 
 int TMX_MAIN::onVersion(const IS_VER& version) {
-    lastVersion = version;
+    server.lastVersion = version;
     if (debugOn()) console_.out("IS_VER");
-    if (lastVersion.InSimVer != kInsimVersion) {
+    if (server.lastVersion.InSimVer != kInsimVersion) {
         runRequest = RUN_STOP;
         return -1;
     }
@@ -75,13 +75,13 @@ int TMX_MAIN::onVersion(const IS_VER& version) {
 
 void TMX_MAIN::ResetDisplayFields(int index) {
     data::cl_LfsPlayer& e = entry(index);
-    e.qualifyingButton = 0;
-    e.statusBarDrawn = 0;
-    e.displayFlag = 0;
-    e.monitorState = 0;
-    e.monitorTime = clock_.now();
-    e.watchTarget = data::kNoEntry;
-    e.watchedBy = data::kNoEntry;
+    e.display.qualifyingButton = 0;
+    e.display.statusBarDrawn = 0;
+    e.display.displayFlag = 0;
+    e.display.monitorState = 0;
+    e.display.monitorTime = clock_.now();
+    e.display.watchTarget = data::kNoEntry;
+    e.display.watchedBy = data::kNoEntry;
 }
 
 void TMX_MAIN::RemoveAllButHost() {
@@ -104,26 +104,26 @@ int TMX_MAIN::onTiny(const IS_TINY& tiny) {
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
         RemoveAllButHost();
-        multiplayerEnded = 1;
+        server.multiplayerEnded = 1;
     } else if (tiny.SubT == TINY_REN) {
         if (debugOn()) console_.out("  -->  Setupscreen");
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
-        setupScreen = 1;
+        server.setupScreen = 1;
     }
     return 0;
 }
 
 int TMX_MAIN::onState(const IS_STA& sta) {
-    lastState = sta;
-    expectedPlayers = sta.NumP;
-    expectedConnections = sta.NumConns;
+    server.lastState = sta;
+    resync.expectedPlayers = sta.NumP;
+    resync.expectedConnections = sta.NumConns;
     const bool debug = debugOn();
     if (debug) console_.out("IS_STA");
-    const std::int32_t previousKind = serverKind;
-    weather = sta.Weather;
-    wind = sta.Wind;
-    multiplayerEnded = 0;
+    const std::int32_t previousKind = server.serverKind;
+    server.weather = sta.Weather;
+    server.wind = sta.Wind;
+    server.multiplayerEnded = 0;
     if (debug) console_.out(" FLAG: %d,", static_cast<int>(sta.Flags) - ISS_VISIBLE);
 
     if (sta.Flags & ISS_FRONT_END) {
@@ -131,39 +131,39 @@ int TMX_MAIN::onState(const IS_STA& sta) {
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
         RemoveAllButHost();
-        multiplayerEnded = 1;
+        server.multiplayerEnded = 1;
     }
 
     const bool game = sta.Flags & ISS_GAME;
     const bool multi = sta.Flags & ISS_MULTI;
     if (game) {
         if (debug) console_.out(" -Game/Mpr");
-        multiplayer = 0;
+        server.multiplayer = 0;
     }
     if (sta.Flags & ISS_REPLAY) {
         if (debug) console_.out(" -SprReplay");
-        serverKind = SK_SINGLE_REPLAY;
-        multiplayer = 0;
+        server.serverKind = SK_SINGLE_REPLAY;
+        server.multiplayer = 0;
     }
     if (multi) {
         if (debug) console_.out(" -Multi");
-        multiplayer = 1;
+        server.multiplayer = 1;
     }
-    if (game && !multi) serverKind = SK_SINGLE;
-    if (multi && !game) serverKind = SK_DEDICATED;
-    if (game && multi) serverKind = SK_HOST_DRIVES;
-    if (serverKind == SK_SINGLE && sta.NumConns > 1) {
-        serverKind = SK_MULTI_REPLAY;
-        multiplayer = 0;
+    if (game && !multi) server.serverKind = SK_SINGLE;
+    if (multi && !game) server.serverKind = SK_DEDICATED;
+    if (game && multi) server.serverKind = SK_HOST_DRIVES;
+    if (server.serverKind == SK_SINGLE && sta.NumConns > 1) {
+        server.serverKind = SK_MULTI_REPLAY;
+        server.multiplayer = 0;
     }
 
     if (debug) {
         console_.out("\nDEBUG: STA: ->ViewPLID %2d,NumP %2d, NumC %2d, Wea %2d, Win %2d, TRK ",
                      sta.ViewPLID, sta.NumP, sta.NumConns, sta.Weather, sta.Wind);
-        console_.out("%s", currentTrack.c_str());
+        console_.out("%s", server.currentTrack.c_str());
         console_.out("\nDEBUG: STA: ->Dbase   NumP %2d, NumC %2d, Indexes %2d (incl. Host)", players,
                      connections, usedEntries);
-        switch (serverKind) {
+        switch (server.serverKind) {
             case SK_SINGLE: console_.out("\nSinglePlayer"); break;
             case SK_HOST_DRIVES: console_.out("\nServer with player"); break;
             case SK_DEDICATED: console_.out("\nDediServer"); break;
@@ -174,54 +174,54 @@ int TMX_MAIN::onState(const IS_STA& sta) {
     }
 
     if (runRequest.load() == RUN_CONNECTING) {
-        currentTrack = sta.Track;
+        server.currentTrack = sta.Track;
         return 0;
     }
 
     if (sta.NumConns < 2 || sta.NumP == 0) {
-        if (!(raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
+        if (!(session.raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
         OpenPitLane();
         CheckCarSet();
         std::int32_t active = ACT_ACTIVE;
         activity.compare_exchange_strong(active, ACT_IDLE);
     }
 
-    std::int32_t state = raceState;
+    RaceState state = session.raceState;
     switch (sta.RaceInProg) {
         case 0: state = RS_NONE; break;
         case 1: state = sta.RaceLaps == 0 ? RS_PRACTICE : RS_RACE; break;
         case 2: state = RS_QUALIFYING; break;
         default: break;  // not sent by InSim 4: the race state stays as it is
     }
-    if (state == RS_RACE && raceState == RS_RACE_FINISHED) state = RS_RACE_FINISHED;
-    if (state == RS_QUALIFYING && raceState == RS_QUALIFYING_CLOSED) state = RS_QUALIFYING_CLOSED;
-    if (state != raceState && raceState != RS_CITY) {
+    if (state == RS_RACE && session.raceState == RS_RACE_FINISHED) state = RS_RACE_FINISHED;
+    if (state == RS_QUALIFYING && session.raceState == RS_QUALIFYING_CLOSED) state = RS_QUALIFYING_CLOSED;
+    if (state != session.raceState && session.raceState != RS_CITY) {
         if (debug) console_.out("\nDEBUG: STA  ->Racestate has changed without notification");
-        raceState = state;
+        session.raceState = state;
         for (int i = 0; i < usedEntries; ++i) {
-            entry(i).previousDriverStatus = entry(i).driverStatus;
-            entry(i).driverStatus = DS_EARLY;
+            entry(i).race.previousDriverStatus = entry(i).race.driverStatus;
+            entry(i).race.driverStatus = DS_EARLY;
         }
     }
 
-    if (sta.Track != currentTrack) {
+    if (sta.Track != server.currentTrack) {
         if (debug) console_.out("\nDEBUG: STA: -> Track has changed -> Reloading Comborecords");
         for (int i = 0; i < usedEntries; ++i) {
             if (entry(i).plid != 0 && master) entry(i).SaveCombination(*master);
         }
-        currentTrack = sta.Track;
+        server.currentTrack = sta.Track;
         for (int i = 0; i < usedEntries; ++i) {
-            if (entry(i).plid != 0 && master) entry(i).LoadCombination(*master, currentTrack.c_str());
+            if (entry(i).plid != 0 && master) entry(i).LoadCombination(*master, server.currentTrack.c_str());
         }
         CheckCarSet();
     }
 
-    if (serverKind == SK_MULTI_REPLAY) {
+    if (server.serverKind == SK_MULTI_REPLAY) {
         for (int i = 0; i < usedEntries; ++i) entry(i).language = serverLanguage;
     }
 
-    if (sta.NumConns != reportedConnections() || (previousKind != SK_SINGLE && multiplayerEnded)) {
-        serverKind = SK_SINGLE;
+    if (sta.NumConns != reportedConnections() || (previousKind != SK_SINGLE && server.multiplayerEnded)) {
+        server.serverKind = SK_SINGLE;
         if (debug) console_.out("\nDEBUG: Databasemismatch (Connections)!!!!!!!! Trying to Renew");
         for (int i = usedEntries - 1; i >= 0; --i) {
             if (i >= usedEntries) continue;
@@ -245,13 +245,13 @@ int TMX_MAIN::onServerStart(const IS_ISM& ism) {
 
 void TMX_MAIN::RequestConnections() {
     sendTiny(TINY_NCN);
-    resyncPhase = RP_CONNECTIONS;
+    resync.phase = RP_CONNECTIONS;
     if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
 }
 
 void TMX_MAIN::RequestPlayers() {
     sendTiny(TINY_NPL);
-    resyncPhase = RP_PLAYERS;
+    resync.phase = RP_PLAYERS;
     if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
 }
 

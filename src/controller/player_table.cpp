@@ -61,7 +61,7 @@ void TMX_MAIN::freeEntry(int index) {
     entry(last).plid = data::kNoEntry;
     --usedEntries;
     for (int i = 0; i < usedEntries; ++i) {
-        for (std::uint8_t* link : {&entry(i).watchTarget, &entry(i).watchedBy}) {
+        for (std::uint8_t* link : {&entry(i).display.watchTarget, &entry(i).display.watchedBy}) {
             if (*link == data::kNoEntry) continue;
             if (*link == index) *link = data::kNoEntry;
             else if (*link > index) --*link;
@@ -91,8 +91,8 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     e.userName.assign(ncn.UName.view());
     e.ucid = ncn.UCID;
     e.plid = 0;
-    e.previousDriverStatus = DS_NONE;
-    e.driverStatus = DS_CONNECTED;
+    e.race.previousDriverStatus = DS_NONE;
+    e.race.driverStatus = DS_CONNECTED;
     e.lastNcn = ncn;
     e.admin = ncn.Admin;
     e.ai = 0;
@@ -114,18 +114,18 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     } else {
         e.databaseEntry = &hostDummyEntry;
         hostDummyEntry.onlineCount = 1;
-        e.monitorState = 0;
+        e.display.monitorState = 0;
     }
 
-    if (LoadPlayerLanguage(e.ucid, e.plid) == -1 && serverKind != SK_MULTI_REPLAY &&
-        resyncPhase != RP_CONNECTIONS) {
+    if (LoadPlayerLanguage(e.ucid, e.plid) == -1 && server.serverKind != SK_MULTI_REPLAY &&
+        resync.phase != RP_CONNECTIONS) {
         sendPrivate(index, " ");
         sendPrivate(index, "MCP: coudlnt find your language. Set to 'ori'");
     }
     if (index == 0 && runRequest.load() == RUN_CONNECTING) serverLanguage = e.language;
 
     const bool running = runRequest.load() != RUN_CONNECTING;
-    if (running && resyncPhase == RP_NONE) {
+    if (running && resync.phase == RP_NONE) {
         if (!isCity()) {
             sendPrivate(index, "^2LFS Trackmarshal is running");
             sendPrivate(index, "^2--------------------------------");
@@ -134,7 +134,7 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
             sendPrivate(index, "^7enter #info for sessioninfos");
             sendPrivate(index, "^7enter #chatlevel to reduce textoutput");
             sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
-            if (pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
+            if (session.pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
         } else {
             sendPrivate(index, "^2LFS Cityrun is running");
             sendPrivate(index, "^7(Powered by TMX)");
@@ -164,7 +164,7 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
         e.connectTime = clock_.now();
     }
 
-    if (resyncPhase == RP_NONE) {
+    if (resync.phase == RP_NONE) {
         const bool returning = databaseResult == 2;
         if (returning)
             SystemLineText(index, 5, 0, 15000, e.playerName.c_str());
@@ -178,10 +178,10 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     }
 
     if (!isCity()) {
-        e.monitorState = 1;
-        e.monitorTime = clock_.now();
+        e.display.monitorState = 1;
+        e.display.monitorTime = clock_.now();
     }
-    if (!multiplayerEnded && raceState != RS_NONE && !isCity()) DrawStatusBar(index);
+    if (!server.multiplayerEnded && session.raceState != RS_NONE && !isCity()) DrawStatusBar(index);
     if (usedEntries > 1 && players >= 1) becomeActiveIfIdle();
     return 0;
 }
@@ -212,23 +212,23 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
         link->DeleteGroup(BG_INFO, e.ucid);
         ResetCityJob(known);
         if (debug) console_.out("\nDEBUG: NPL ->%s left the carsetup", e.userName.c_str());
-        e.previousDriverStatus = DS_GARAGE;
-        e.driverStatus = DS_PITS;
+        e.race.previousDriverStatus = DS_GARAGE;
+        e.race.driverStatus = DS_PITS;
         e.car.assign(npl.CName.view());
         if (isCity()) CityCarCheck(known);
         e.ResetRaceData();
         SetJoinValues(known);
-        if (master) e.LoadCombination(*master, currentTrack.c_str());
+        if (master) e.LoadCombination(*master, server.currentTrack.c_str());
         CheckCarSet();
-        e.reportReceived = 0;
+        e.position.reportReceived = 0;
         if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
-        if (raceState == RS_RACE && startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
-            e.previousDriverStatus = DS_PITS;
-            e.driverStatus = DS_ON_TRACK;
+        if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+            e.race.previousDriverStatus = DS_PITS;
+            e.race.driverStatus = DS_ON_TRACK;
         }
         DrawStatusBar(known);
-        e.monitorState = 1;
-        e.monitorTime = clock_.now();
+        e.display.monitorState = 1;
+        e.display.monitorTime = clock_.now();
         return 0;
     }
 
@@ -250,17 +250,17 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
     ClearStatusBar(connection);
     ClearEventMonitor(connection);
     link->DeleteAll(npl.UCID);
-    if (entry(connection).watchTarget != data::kNoEntry) EndWatching(connection);
-    if (entry(connection).driverStatus == DS_EARLY) {
-        entry(connection).previousDriverStatus = 1;
-        entry(connection).driverStatus = DS_SPECTATING;
+    if (entry(connection).display.watchTarget != data::kNoEntry) EndWatching(connection);
+    if (entry(connection).race.driverStatus == DS_EARLY) {
+        entry(connection).race.previousDriverStatus = DS_BEFORE_READY;
+        entry(connection).race.driverStatus = DS_SPECTATING;
     }
 
     int index = connection;
     if (entry(connection).plid == 0 && !isAi) {
         data::cl_LfsPlayer& e = entry(connection);
-        e.previousDriverStatus = e.driverStatus;
-        e.driverStatus = DS_PITS;
+        e.race.previousDriverStatus = e.race.driverStatus;
+        e.race.driverStatus = DS_PITS;
         e.plid = npl.PLID;
         e.playerName.assign(npl.PName.view());
         e.car.assign(npl.CName.view());
@@ -277,8 +277,8 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
         if (entry(connection).holdsEntry && master) master->HoldEntry(e);
         e.playerName.assign(npl.PName.view());
         e.car.assign(npl.CName.view());
-        e.previousDriverStatus = DS_CONNECTED;
-        e.driverStatus = DS_PITS;
+        e.race.previousDriverStatus = DS_CONNECTED;
+        e.race.driverStatus = DS_PITS;
         e.plid = npl.PLID;
         ++usedEntries;
         ++players;
@@ -297,17 +297,17 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
     if (isAi) {
         BroadcastSystemText(1, 4, 5000);
         if (debug) console_.out("\nDEBUG: NPL -> an AI is joining the race");
-        p.previousDriverStatus = DS_SPECTATING;
-        p.driverStatus = DS_PITS;
+        p.race.previousDriverStatus = DS_SPECTATING;
+        p.race.driverStatus = DS_PITS;
         p.ai = 1;
         if (handshake) {
-            p.previousDriverStatus = 1;
-            p.driverStatus = DS_EARLY;
+            p.race.previousDriverStatus = DS_BEFORE_READY;
+            p.race.driverStatus = DS_EARLY;
         }
     } else if (handshake) {
-        if (master) p.LoadCombination(*master, currentTrack.c_str());
-        p.previousDriverStatus = 1;
-        p.driverStatus = DS_EARLY;
+        if (master) p.LoadCombination(*master, server.currentTrack.c_str());
+        p.race.previousDriverStatus = DS_BEFORE_READY;
+        p.race.driverStatus = DS_EARLY;
         SystemLineText(index, 1, 1, 5000);
         CheckCarSet();
         if (isCity()) {
@@ -322,16 +322,16 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
         ResetCityJob(index);
         DrawStatusBar(index);
     }
-    if (master) p.LoadCombination(*master, currentTrack.c_str());
-    p.reportReceived = 0;
-    if (raceState == RS_RACE && startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
-        p.previousDriverStatus = DS_PITS;
-        p.driverStatus = DS_ON_TRACK;
+    if (master) p.LoadCombination(*master, server.currentTrack.c_str());
+    p.position.reportReceived = 0;
+    if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+        p.race.previousDriverStatus = DS_PITS;
+        p.race.driverStatus = DS_ON_TRACK;
     }
     if (debug) {
-        if (p.previousDriverStatus == DS_SPECTATING)
+        if (p.race.previousDriverStatus == DS_SPECTATING)
             console_.out("\nDEBUG: %s from spectate to track", p.playerName.c_str());
-        else if (p.previousDriverStatus == DS_CONNECTED)
+        else if (p.race.previousDriverStatus == DS_CONNECTED)
             console_.out("\nDEBUG: %s New on track", p.playerName.c_str());
     }
     if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
@@ -351,28 +351,28 @@ int TMX_MAIN::onPlayerPits(const IS_PLP& plp) {
     const bool debug = debugOn();
     data::cl_LfsPlayer& e = entry(index);
     if (debug) console_.out(" ISP_PLP -> PIdx: %d, PId: %d", index, e.plid);
-    if (e.driverStatus == DS_EARLY) {
-        e.previousDriverStatus = DS_ON_TRACK;
-        e.driverStatus = DS_RACING;
+    if (e.race.driverStatus == DS_EARLY) {
+        e.race.previousDriverStatus = DS_ON_TRACK;
+        e.race.driverStatus = DS_RACING;
     }
     if (debug) console_.out("\nClearButtons -");
     ClearEventMonitor(index);
     link->DeleteAll(e.ucid);
     if (debug) console_.out("Done,   ");
-    e.reportReceived = -1;
-    if (e.driverStatus == DS_ON_TRACK || e.driverStatus == DS_RACING) {
-        if (!(raceState == RS_QUALIFYING && e.qualifyingDone)) ChangeSkillPoints(index, -2, 17);
+    e.position.reportReceived = -1;
+    if (e.race.driverStatus == DS_ON_TRACK || e.race.driverStatus == DS_RACING) {
+        if (!(session.raceState == RS_QUALIFYING && e.race.qualifyingDone)) ChangeSkillPoints(index, -2, 17);
         if (isCity()) CityCharge(index, 200, 11);
-    } else if (e.driverStatus >= DS_PITLANE && e.driverStatus <= DS_PITSTOP_DONE) {
+    } else if (e.race.driverStatus >= DS_PITLANE && e.race.driverStatus <= DS_PITSTOP_DONE) {
         ChangeSkillPoints(index, 10, 9);
     }
     if (debug) console_.out("Change PlStatus,   ");
-    e.previousDriverStatus = e.driverStatus;
-    e.driverStatus = DS_GARAGE;
+    e.race.previousDriverStatus = e.race.driverStatus;
+    e.race.driverStatus = DS_GARAGE;
     if (players == 1) OpenTrackAndPitLane();
     if (!isCity()) DrawStatusBar(index);
     if (master) e.SaveCombination(*master);
-    if (pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
+    if (session.pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
     StartPositionFreeze();
     if (isCity()) CityGarageCosts(index);
     CheckQualifyingEnd();
@@ -393,19 +393,19 @@ int TMX_MAIN::onPlayerLeaves(const IS_PLL& pll) {
     }
     data::cl_LfsPlayer& e = entry(index);
     if (debugOn()) console_.out(" ISP_PLL -> PIdx: %d, PId: %d", index, e.plid);
-    if (e.driverStatus == DS_EARLY) {
-        e.previousDriverStatus = DS_ON_TRACK;
-        e.driverStatus = DS_RACING;
+    if (e.race.driverStatus == DS_EARLY) {
+        e.race.previousDriverStatus = DS_ON_TRACK;
+        e.race.driverStatus = DS_RACING;
     }
-    if (isCity() && e.driverStatus > DS_PITSTOP_DONE) CityCharge(index, 200, 11);
-    if (e.driverStatus == DS_GARAGE) {
-        e.previousDriverStatus = DS_ON_TRACK;
-        e.driverStatus = DS_RACING;
+    if (isCity() && e.race.driverStatus > DS_PITSTOP_DONE) CityCharge(index, 200, 11);
+    if (e.race.driverStatus == DS_GARAGE) {
+        e.race.previousDriverStatus = DS_ON_TRACK;
+        e.race.driverStatus = DS_RACING;
     }
     if (isCity()) CityGarageCosts(index);
-    e.previousDriverStatus = e.driverStatus;
-    e.driverStatus = DS_SPECTATING;
-    e.pendingPenalty = 0;
+    e.race.previousDriverStatus = e.race.driverStatus;
+    e.race.driverStatus = DS_SPECTATING;
+    e.pit.pendingPenalty = 0;
     if (master) e.SaveCombination(*master);
     ClearEventMonitor(index);
     const int ucid = e.ucid;
@@ -416,8 +416,8 @@ int TMX_MAIN::onPlayerLeaves(const IS_PLL& pll) {
     const int connection = FindIndex(ucid, -1);
     if (connection != -1) {
         if (!isCity()) DrawStatusBar(connection);
-        entry(connection).monitorState = 1;
-        entry(connection).monitorTime = clock_.now();
+        entry(connection).display.monitorState = 1;
+        entry(connection).display.monitorTime = clock_.now();
     }
     StartPositionFreeze();
     return 0;
@@ -495,7 +495,7 @@ int TMX_MAIN::onCarReset(const IS_CRS& crs) {
         runRequest = RUN_ERROR;
         return -1;
     }
-    if (entry(index).driverStatus > DS_GARAGE) {
+    if (entry(index).race.driverStatus > DS_GARAGE) {
         ChangeSkillPoints(index, -5, 2);
         TeamLine(index, 1, LanguageLine(index, data::LB_TEAM, 19), 5000);
     }
@@ -513,27 +513,27 @@ int TMX_MAIN::RemovePlayer(int ucid, int plid) {
     }
     data::cl_LfsPlayer& e = entry(index);
     if (debug) console_.out("\nDEBUG: Moved player from active to passive :%s", e.playerName.c_str());
-    e.summaryTime = clock_.now();
-    if (serverKind != SK_MULTI_REPLAY) {
-        e.summaryPoints = e.racePoints;
-        e.summaryBase = e.basePoints;
+    e.skill.summaryTime = clock_.now();
+    if (server.serverKind != SK_MULTI_REPLAY) {
+        e.skill.summaryPoints = e.skill.racePoints;
+        e.skill.summaryBase = e.skill.basePoints;
         CommitSkill(ucid, plid);
     }
-    if (!e.isHost() && !e.ai && serverKind != SK_MULTI_REPLAY && master) {
+    if (!e.isHost() && !e.ai && server.serverKind != SK_MULTI_REPLAY && master) {
         e.SaveCombination(*master);
         e.SaveToDatabase(*master);
-        e.reportReceived = -1;
+        e.position.reportReceived = -1;
     }
 
     DrawStatusBar(index);
     ClearFlags(index);
     ClearEventMonitor(index);
     if (!e.ai) link->DeleteAll(e.ucid);
-    if (e.watchedBy != data::kNoEntry && e.watchedBy < usedEntries) {
-        const std::uint8_t watcherUcid = entry(e.watchedBy).ucid;
+    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries) {
+        const std::uint8_t watcherUcid = entry(e.display.watchedBy).ucid;
         for (std::uint8_t group : {BG_TEAM, BG_ORGA, BG_SYSTEM, BG_PIT_BOARD})
             link->DeleteGroup(group, watcherUcid);
-        EndWatching(e.watchedBy);
+        EndWatching(e.display.watchedBy);
     }
     e.plid = 0;
     --players;
@@ -560,7 +560,7 @@ int TMX_MAIN::RemoveConnection(int ucid) {
         if (debug) console_.out("\nDEBUG: Removing connection :%s", entry(index).playerName.c_str());
         EndWatching(index);
         if (entry(index).plid != 0) {
-            entry(index).driverStatus = DS_NONE;
+            entry(index).race.driverStatus = DS_NONE;
             RemovePlayer(ucid, entry(index).plid);
             index = FindIndex(ucid, -1);
             if (index == -1) break;
@@ -568,7 +568,7 @@ int TMX_MAIN::RemoveConnection(int ucid) {
         link->ForgetAll(static_cast<std::uint8_t>(ucid));
         // A driver who never took a car still keeps what he set (language,
         // team colour and position, chat level) for his next visit.
-        if (!entry(index).isHost() && !entry(index).ai && serverKind != SK_MULTI_REPLAY && master)
+        if (!entry(index).isHost() && !entry(index).ai && server.serverKind != SK_MULTI_REPLAY && master)
             entry(index).SaveToDatabase(*master);
         if (entry(index).databaseEntry == &hostDummyEntry) hostDummyEntry.onlineCount = 0;
         freeEntry(index);

@@ -29,7 +29,7 @@ void TMX_MAIN::sendTiny(std::uint8_t subType) {
 }
 
 void TMX_MAIN::Run() {
-    eventVersion = 1;
+    monitor.eventVersion = 1;
     minimumSkill = data::decimalValue(minimumSkillText.c_str());
     console_.out("\nTMX: Server started");
     if (master) serverLanguage = master->languages.language(0);
@@ -49,11 +49,11 @@ void TMX_MAIN::Run() {
     if (cityGame == 0) {
         console_.out("\n     Started TMX-Mode");
         BuildRankings();
-        startPhase = SP_NONE;
+        session.startPhase = SP_NONE;
     } else {
         console_.out("\n     Started CityrunMode");
-        raceState = RS_CITY;
-        previousRaceState = RS_CITY;
+        session.raceState = RS_CITY;
+        session.previousRaceState = RS_CITY;
         // Every driver starts the city game from the pit lane.
         for (int i = 1; i < usedEntries; ++i) {
             std::string command = "/pitlane ";
@@ -113,30 +113,30 @@ bool TMX_MAIN::Pass() {
         if (!isCity()) {
             for (int i = 0; i < usedEntries; ++i) {
                 const auto& e = entry(i);
-                if ((e.driverStatus == DS_CONNECTED || e.driverStatus == DS_SPECTATING) &&
-                    !e.statusBarDrawn)
+                if ((e.race.driverStatus == DS_CONNECTED || e.race.driverStatus == DS_SPECTATING) &&
+                    !e.display.statusBarDrawn)
                     DrawStatusBar(i);
             }
         }
         if (chatty && runRequest.load() == RUN_RUNNING)
             console_.out("\n\nDEBUG server %d listening:", slot);
-        if (type == ISP_MCI && resyncPhase == RP_NONE) {
+        if (type == ISP_MCI && resync.phase == RP_NONE) {
             RaceTick();
             EventMonitorStep();
         }
-        if (startPhase == SP_START_PENDING) {
-            if (!resyncFlag) {
+        if (session.startPhase == SP_START_PENDING) {
+            if (!resync.flag) {
                 StartProcedureStep();
             } else {
                 // The session packet of a resync announces no new start.
-                startPhase = SP_NONE;
-                resyncFlag = 0;
+                session.startPhase = SP_NONE;
+                resync.flag = 0;
                 OpenTrack();
                 OpenPitLane();
                 RefreshAllStatusBars();
             }
-        } else if (startPhase == SP_RESTART_PENDING ||
-                   (startPhase >= SP_ROLLING_FIRST && startPhase <= SP_ROLLING_LAST)) {
+        } else if (session.startPhase == SP_RESTART_PENDING ||
+                   (session.startPhase >= SP_ROLLING_FIRST && session.startPhase <= SP_ROLLING_LAST)) {
             StartProcedureStep();
         }
     } else {
@@ -144,12 +144,12 @@ bool TMX_MAIN::Pass() {
         EventMonitorStep();
     }
 
-    if (raceState != previousRaceState) {
+    if (session.raceState != session.previousRaceState) {
         if (debugOn()) {
-            console_.out("\nDEBUG: Racestate has changed to %d", raceState);
+            console_.out("\nDEBUG: Racestate has changed to %d", session.raceState);
             console_.out("\n\nDEBUG server %d listening:", slot);
         }
-        previousRaceState = raceState;
+        session.previousRaceState = session.raceState;
     }
     SecondTick();
     if (isCity()) CityTick();
@@ -158,28 +158,28 @@ bool TMX_MAIN::Pass() {
 
 void TMX_MAIN::resyncStep(std::uint8_t type) {
     const bool chatty = debugOn() && type != ISP_MCI;
-    if (resyncPhase == RP_CONNECTIONS && type == ISP_NCN) {
+    if (resync.phase == RP_CONNECTIONS && type == ISP_NCN) {
         Dispatch(type);
-        if (reportedConnections() >= expectedConnections) {
-            if (expectedPlayers > 0) {
+        if (reportedConnections() >= resync.expectedConnections) {
+            if (resync.expectedPlayers > 0) {
                 RequestPlayers();
             } else {
-                resyncPhase = RP_NONE;
+                resync.phase = RP_NONE;
                 if (debugOn()) console_.out("\nDEBUG: request IS_STA -> waiting -> ");
                 sendTiny(TINY_SST);
             }
         }
         return;
     }
-    if (resyncPhase == RP_PLAYERS && type == ISP_NPL) {
+    if (resync.phase == RP_PLAYERS && type == ISP_NPL) {
         Dispatch(type);
-        if (reportedPlayers() >= expectedPlayers) {
-            resyncPhase = RP_NONE;
+        if (reportedPlayers() >= resync.expectedPlayers) {
+            resync.phase = RP_NONE;
             if (debugOn()) console_.out("\nDEBUG: request IS_STA");
             sendTiny(TINY_SST);
             if (debugOn()) console_.out("\nDEBUG: request IS_RST");
             sendTiny(TINY_RST);
-            resyncFlag = 1;
+            resync.flag = 1;
         }
         return;
     }
@@ -300,35 +300,35 @@ int TMX_MAIN::handshake() {
     // The table's counts are not reset here: after a lost link the entries stay
     // (and the replies for them are reported as mismatches), so the counts must
     // keep describing the table.
-    for (int received = 0; received < expectedConnections;) {
+    for (int received = 0; received < resync.expectedConnections;) {
         if (debug) console_.out("\nDEBUG: Waiting for NCN  -> ");
         if (!awaitListReply(ISP_NCN, " got a IS_NCN", "no IS_NCN!\nTerminating....\n")) return -1;
         ++received;
-        if (debug) console_.out("   (%d from %d connects)", received, expectedConnections);
+        if (debug) console_.out("   (%d from %d connects)", received, resync.expectedConnections);
     }
 
     if (debug) {
-        if (expectedPlayers > 0)
+        if (resync.expectedPlayers > 0)
             console_.out("\n\nDEBUG: Sent TINY_NPL  (request all players)");
         else
             console_.out("\n\nDEBUG: no players to request.");
     }
     sendTiny(TINY_NPL);
-    for (int received = 0; received < expectedPlayers;) {
+    for (int received = 0; received < resync.expectedPlayers;) {
         if (debug) console_.out("\nDEBUG: Waiting for NPL  ");
         if (!awaitListReply(ISP_NPL, " got a IS_NPL", "no IS_NPL!\nTerminating....\n")) return -1;
         ++received;
-        if (debug) console_.out("   (%d from %d connects)", received, expectedPlayers);
+        if (debug) console_.out("   (%d from %d connects)", received, resync.expectedPlayers);
     }
 
     greet();
 
-    raceState = RS_NONE;
+    session.raceState = RS_NONE;
     if (debug) console_.out("\nDEBUG: request IS_STA");
     sendTiny(TINY_SST);
     if (debug) console_.out("\nDEBUG: request IS_RST");
     sendTiny(TINY_RST);
-    resyncFlag = 1;
+    resync.flag = 1;
     return 0;
 }
 

@@ -16,53 +16,24 @@
 #include "common/console.h"
 #include "common/fixed_string.h"
 #include "controller/refused_ids.h"
+#include "controller/resync_state.h"
+#include "controller/server_facts.h"
 #include "data/languages.h"
 #include "data/lfs_player.h"
 #include "data/player_database.h"
 #include "data/server_config.h"
 #include "insim/insim_handling.h"
 #include "insim/packets.h"
+#include "info/event_monitor_state.h"
 #include "master/control_fields.h"
+#include "race/session_state.h"
+#include "race/driver_race.h"
 #include "platform/clock.h"
 
 namespace tmx {
 
 class cl_MasterControl;
 
-// Race states.
-enum RaceState : std::int32_t {
-    RS_NONE = 0, RS_PRACTICE = 1, RS_QUALIFYING = 2, RS_RACE = 3, RS_RACE_FINISHED = 4,
-    RS_QUALIFYING_CLOSED = 5, RS_CITY = 6,
-};
-
-// Start phases.
-enum StartPhase : std::int32_t {
-    SP_START_PENDING = 0, SP_RESTART_PENDING = 1, SP_ROLLING_FIRST = 3, SP_ROLLING_LAST = 6,
-    SP_NONE = 7,
-};
-
-// Driver statuses of a table entry.
-enum DriverStatus : std::int32_t {
-    DS_NONE = 0,
-    DS_CONNECTED = 3,       // connected without a car
-    DS_EARLY = 4,           // joined before the controller was ready
-    DS_SPECTATING = 5,      // sent to spectate
-    DS_GARAGE = 6,
-    DS_PITS = 7,
-    DS_PITLANE = 8,
-    DS_PITSTOP = 9,
-    DS_PITSTOP_DONE = 10,
-    DS_ON_TRACK = 11,       // on track without a completed lap
-    DS_RACING = 12,         // on track after at least one lap
-};
-
-// Server kinds.
-enum ServerKind : std::int32_t {
-    SK_SINGLE = 1, SK_HOST_DRIVES = 2, SK_DEDICATED = 3, SK_MULTI_REPLAY = 4, SK_SINGLE_REPLAY = 5,
-};
-
-// Resync phases.
-enum ResyncPhase : std::int32_t { RP_NONE = 0, RP_CONNECTIONS = 1, RP_PLAYERS = 2 };
 
 constexpr int kTableSize = 50;
 // Tries the handshake gives IS_VER and IS_STA together, and empty polls
@@ -190,7 +161,7 @@ public:
     void CityGarageCosts(int index);
 
     bool debugOn() const { return debugState.load() == DBG_ON; }
-    bool isCity() const { return raceState == RS_CITY; }
+    bool isCity() const { return session.raceState == RS_CITY; }
     data::cl_LfsPlayer& entry(int index) { return table[static_cast<std::size_t>(index)]; }
     const data::cl_LfsPlayer& entry(int index) const { return table[static_cast<std::size_t>(index)]; }
     Console& console() { return console_; }
@@ -218,31 +189,12 @@ public:
     // ---- The rules of server_N.cfg -------------------------------------------------------
     data::ServerConfig config;
 
-    // ---- Session and loop state ---------------------------------------------------------
-    std::int32_t raceState = RS_NONE;
-    std::int32_t previousRaceState = RS_NONE;
+    // ---- State, one struct per subsystem -------------------------------------------------
+    ServerFacts server;          // what the server reports about itself
+    ResyncState resync;          // table resynchronisation
+    SessionState session;        // session, start phase, track and pit lane
+    EventMonitorState monitor;   // the event list as the monitors show it
     const data::cl_Language* serverLanguage = nullptr;
-    std::int32_t resyncPhase = RP_NONE;
-    std::int32_t startPhase = SP_NONE;
-    std::uint8_t resyncFlag = 0;
-    std::int32_t eventVersion = 1;
-    std::uint8_t multiplayerEnded = 1;
-    std::uint8_t setupScreen = 1;
-    std::int32_t trackClosed = 0;
-    std::int32_t pitLaneClosed = 0;
-    std::int32_t eventCursor = 0;
-    std::int64_t qualifyingStartTime = 0;
-
-    // ---- Server state ---------------------------------------------------------------------
-    std::int32_t serverKind = SK_SINGLE;
-    std::int32_t multiplayer = 0;
-    std::uint8_t weather = 0;
-    std::uint8_t wind = 0;
-    FixedString<7> currentTrack;
-    insim::IS_VER lastVersion;
-    insim::IS_STA lastState;
-    std::int32_t expectedPlayers = 0;
-    std::int32_t expectedConnections = 0;
 
     // ---- The table ----------------------------------------------------------------------------
     std::array<data::cl_LfsPlayer, kTableSize> table;

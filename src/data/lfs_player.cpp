@@ -17,7 +17,7 @@ void cl_LfsPlayer::ResetRaceData() {
     combinationLaps = 0;
     combination = nullptr;
     lapCounter = 0;
-    pitWindowUsed = {};
+    pit.pitWindowUsed = {};
     // The pending penalty stays: it is served after the join.
 }
 

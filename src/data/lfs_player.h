@@ -9,7 +9,12 @@
 
 #include "common/fixed_string.h"
 #include "data/player_database.h"
+#include "info/driver_display.h"
 #include "insim/packets.h"
+#include "race/driver_pit.h"
+#include "race/driver_position.h"
+#include "race/driver_race.h"
+#include "race/driver_skill.h"
 
 namespace tmx {
 class cl_MasterControl;
@@ -19,7 +24,6 @@ namespace tmx::data {
 
 struct cl_Language;
 
-constexpr std::uint8_t kNoEntry = 255;  // watch links and freed slots
 constexpr const char* kHostName = "host";
 
 class cl_LfsPlayer {
@@ -77,29 +81,13 @@ public:
     std::int64_t connectTime = 0;
     std::int64_t leaveTime = 0;
 
-    // ---- Session and display ---------------------------------------------------
-    std::int32_t driverStatus = 0;
-    std::int32_t previousDriverStatus = 0;
-    std::int32_t monitorState = 0;
-    std::int64_t monitorTime = 0;
-    std::int32_t monitorVersion = 0;  // event version the monitor shows
-    std::uint8_t qualifyingButton = 0;
-    std::uint8_t statusBarDrawn = 0;
-    std::uint8_t displayFlag = 0;
-    std::uint8_t watchTarget = kNoEntry;
-    std::uint8_t watchedBy = kNoEntry;
-    std::int8_t reportReceived = -1;  // 0 after a join, 255 (-1) after garage or removal
-
-    // ---- Race control -----------------------------------------------------------
-    std::int32_t basePoints = 0;     // total skill points when the driver joined the race
-    std::int32_t racePoints = 0;     // skill points gained or lost since then
-    std::int32_t summaryPoints = 0;  // kept for the summary when he leaves
-    std::int32_t summaryBase = 0;
-    std::int64_t summaryTime = 0;    // when the summary is due; 0 = none
-    std::int32_t pendingPenalty = 0;
+    // ---- Race control and driver information, one struct per subsystem ---------
+    DriverRace race;          // status and qualifying rules
+    DriverPosition position;  // car reports and places
+    DriverPit pit;            // penalties and pit windows
+    DriverSkill skill;        // skill points of the race and the summary
+    DriverDisplay display;    // status bar, event monitor, tracking
     std::int32_t lapCounter = 0;  // laps of the lap display in this session
-    std::array<std::uint8_t, 10> pitWindowUsed{};
-    std::uint8_t qualifyingDone = 0;  // done under the qualifying rules
 
     // ---- City game -----------------------------------------------------------------
     std::int64_t cityTimer = 0;

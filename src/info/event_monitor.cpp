@@ -6,26 +6,26 @@ namespace tmx {
 void TMX_MAIN::ClearEventMonitor(int index) {
     if (index < 0 || index >= usedEntries) return;
     link->DeleteGroup(BG_EVENT_MONITOR, entry(index).ucid);
-    entry(index).monitorVersion = 0;
+    entry(index).display.monitorVersion = 0;
 }
 
 // One step of the monitor cursor: one table entry per loop pass, so that a
 // busy table never delays a pass by redrawing every monitor at once.
 void TMX_MAIN::EventMonitorStep() {
-    if (eventCursor >= usedEntries) {
-        eventCursor = 0;
+    if (monitor.eventCursor >= usedEntries) {
+        monitor.eventCursor = 0;
         return;
     }
-    data::cl_LfsPlayer& e = entry(eventCursor);
-    if (e.monitorState == 2 && e.monitorVersion != eventVersion) {
+    data::cl_LfsPlayer& e = entry(monitor.eventCursor);
+    if (e.display.monitorState == 2 && e.display.monitorVersion != monitor.eventVersion) {
         // The monitor rows are drawn by the event list; the entry now shows
         // the current version.
-        e.monitorVersion = eventVersion;
-    } else if (e.monitorVersion > 0) {
-        e.monitorVersion = -1;
+        e.display.monitorVersion = monitor.eventVersion;
+    } else if (e.display.monitorVersion > 0) {
+        e.display.monitorVersion = -1;
         link->DeleteGroup(BG_EVENT_MONITOR, e.ucid);
     }
-    ++eventCursor;
+    ++monitor.eventCursor;
 }
 
 }  // namespace tmx

@@ -79,7 +79,7 @@ int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text
     const ChannelLine ch = channelOf(c.config, channel);
     const cl_LfsPlayer& e = c.entry(index);
     // The host's own screen is not written to while LFS runs in multiplayer.
-    if (e.isHost() && (c.lastState.Flags & insim::ISS_MULTI)) return 0;
+    if (e.isHost() && (c.server.lastState.Flags & insim::ISS_MULTI)) return 0;
     if (!text) text = "";
 
     insim::ButtonRequest request;
@@ -114,8 +114,8 @@ int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text
     if (!e.ai) {
         result = c.link->Show(request);
     }
-    if (e.watchedBy != data::kNoEntry && e.watchedBy < c.usedEntries) {
-        request.ucid = c.entry(e.watchedBy).ucid;
+    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < c.usedEntries) {
+        request.ucid = c.entry(e.display.watchedBy).ucid;
         result = c.link->Show(request);
     }
     return result;
@@ -232,19 +232,19 @@ insim::ButtonRequest barButton(std::uint8_t ucid, std::uint8_t clickId, std::uin
 
 void TMX_MAIN::DrawStatusBar(int index) {
     if (index < 0 || index >= usedEntries) return;
-    if (multiplayerEnded || setupScreen) return;
+    if (server.multiplayerEnded || server.setupScreen) return;
     cl_LfsPlayer& e = entry(index);
-    if (e.isHost() && (lastState.Flags & insim::ISS_MULTI)) return;
+    if (e.isHost() && (server.lastState.Flags & insim::ISS_MULTI)) return;
 
     // The city game draws its own bar; the race bar shows track and pit lane.
     if (!isCity()) {
-        const bool waiting = e.driverStatus == DS_CONNECTED || e.driverStatus == DS_SPECTATING;
+        const bool waiting = e.race.driverStatus == DS_CONNECTED || e.race.driverStatus == DS_SPECTATING;
         insim::ButtonRequest track = barButton(e.ucid, BG_STATUS_BAR, 69, 194, 30);
-        if (!trackClosed) {
+        if (!session.trackClosed) {
             track.text.assign(LanguageLine(index, data::LB_TRAC, 0));
             track.style = 20;
             track.lifetime = 10000;
-        } else if (raceState == RS_QUALIFYING && config.qstartwindow != 0 && e.driverStatus > DS_PITSTOP_DONE) {
+        } else if (session.raceState == RS_QUALIFYING && config.qstartwindow != 0 && e.race.driverStatus > DS_PITSTOP_DONE) {
             track.text.assign(LanguageLine(index, data::LB_TRAC, 2));
             track.style = 17;
             track.lifetime = 10000;
@@ -255,7 +255,7 @@ void TMX_MAIN::DrawStatusBar(int index) {
             track.lifetime = 0;
         }
         insim::ButtonRequest pit = barButton(e.ucid, BG_STATUS_BAR + 1, 101, 194, 30);
-        if (!pitLaneClosed) {
+        if (!session.pitLaneClosed) {
             pit.text.assign(LanguageLine(index, data::LB_TRAC, 7));
             pit.style = 20;
             pit.lifetime = 10000;
@@ -274,31 +274,31 @@ void TMX_MAIN::DrawStatusBar(int index) {
         }
     }
 
-    if (e.watchTarget != data::kNoEntry) {
-        if (e.watchTarget < usedEntries) {
+    if (e.display.watchTarget != data::kNoEntry) {
+        if (e.display.watchTarget < usedEntries) {
             insim::ButtonRequest label = barButton(e.ucid, BG_STATUS_BAR + 9, 73, 0, 54);
             label.alwaysVisible = 0;
             label.style = 83;
             label.lifetime = 0;
-            label.text.assign(std::string(" Watching : ") + entry(e.watchTarget).playerName.c_str());
+            label.text.assign(std::string(" Watching : ") + entry(e.display.watchTarget).playerName.c_str());
             link->Show(label);
         } else {
-            e.watchTarget = data::kNoEntry;
+            e.display.watchTarget = data::kNoEntry;
         }
     }
-    e.statusBarDrawn = 1;
+    e.display.statusBarDrawn = 1;
 }
 
 void TMX_MAIN::ClearStatusBar(int index) {
     if (index < 0 || index >= usedEntries) return;
     link->DeleteGroup(BG_STATUS_BAR, entry(index).ucid);
-    entry(index).statusBarDrawn = 0;
+    entry(index).display.statusBarDrawn = 0;
 }
 
 void TMX_MAIN::RefreshAllStatusBars() {
     for (int i = 0; i < usedEntries; ++i) {
         ClearStatusBar(i);
-        if (!(isCity() && entry(i).driverStatus <= DS_GARAGE)) DrawStatusBar(i);
+        if (!(isCity() && entry(i).race.driverStatus <= DS_GARAGE)) DrawStatusBar(i);
     }
 }
 
@@ -306,8 +306,8 @@ void TMX_MAIN::DrawPitWindowButton(int index) {
     if (index < 0 || index >= usedEntries) return;
     const cl_LfsPlayer& e = entry(index);
     const data::PitWindows& windows = config.pitwindow;
-    if (raceState != RS_RACE || windows.count < 1 || e.lapCounter <= 1 || e.driverStatus <= DS_PITSTOP ||
-        multiplayerEnded || runRequest.load() != RUN_RUNNING)
+    if (session.raceState != RS_RACE || windows.count < 1 || e.lapCounter <= 1 || e.race.driverStatus <= DS_PITSTOP ||
+        server.multiplayerEnded || runRequest.load() != RUN_RUNNING)
         return;
     const int lap = e.lapCounter + 1;
     insim::ButtonRequest b;
@@ -323,7 +323,7 @@ void TMX_MAIN::DrawPitWindowButton(int index) {
     for (int w = 0; w < windows.count && w < data::kMaxPitWindows && !decided; ++w) {
         const int from = windows.from[static_cast<std::size_t>(w)];
         const int to = windows.to[static_cast<std::size_t>(w)];
-        if (lap >= from && lap <= to && !e.pitWindowUsed[static_cast<std::size_t>(w)]) {
+        if (lap >= from && lap <= to && !e.pit.pitWindowUsed[static_cast<std::size_t>(w)]) {
             const int line = lap == to ? 10 : 9;
             const std::string last = std::to_string(to);
             b.text.assign(fillPlaceholders(LanguageLine(index, data::LB_TRAC, line), {last.c_str()}));
@@ -338,8 +338,8 @@ void TMX_MAIN::DrawPitWindowButton(int index) {
     }
     if (!decided) return;
     if (!e.ai) link->Show(b);
-    if (e.watchedBy != data::kNoEntry && e.watchedBy < usedEntries) {
-        b.ucid = entry(e.watchedBy).ucid;
+    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries) {
+        b.ucid = entry(e.display.watchedBy).ucid;
         link->Show(b);
     }
 }
@@ -347,11 +347,11 @@ void TMX_MAIN::DrawPitWindowButton(int index) {
 void TMX_MAIN::DrawStartWindowButton(int index) {
     if (index < 0 || index >= usedEntries) return;
     const cl_LfsPlayer& e = entry(index);
-    if (raceState != RS_QUALIFYING || config.qtype != 1 || config.qstartwindow == 0 || multiplayerEnded ||
+    if (session.raceState != RS_QUALIFYING || config.qtype != 1 || config.qstartwindow == 0 || server.multiplayerEnded ||
         runRequest.load() != RUN_RUNNING || e.ai)
         return;
     std::int64_t remaining = static_cast<std::int64_t>(config.qstartwindow) * 60 -
-                             (clock_.now() - qualifyingStartTime);
+                             (clock_.now() - session.qualifyingStartTime);
     if (remaining < 0) remaining = 0;
     const std::int64_t minutes = remaining / 60;
     const std::int64_t seconds = remaining % 60;
@@ -371,7 +371,7 @@ void TMX_MAIN::DrawStartWindowButton(int index) {
     b.top = 194;
     b.width = 30;
     b.height = 6;
-    const bool onTrack = e.driverStatus > DS_PITSTOP_DONE;
+    const bool onTrack = e.race.driverStatus > DS_PITSTOP_DONE;
     b.style = onTrack ? 20 : 21;
     b.lifetime = onTrack ? 10000 : 0;
     b.text.assign(text);

@@ -7,12 +7,12 @@ namespace tmx {
 void TMX_MAIN::EndWatching(int index) {
     if (index < 0 || index >= usedEntries) return;
     data::cl_LfsPlayer& e = entry(index);
-    if (e.watchTarget != data::kNoEntry && e.watchTarget < usedEntries)
-        entry(e.watchTarget).watchedBy = data::kNoEntry;
-    if (e.watchedBy != data::kNoEntry && e.watchedBy < usedEntries)
-        entry(e.watchedBy).watchTarget = data::kNoEntry;
-    e.watchTarget = data::kNoEntry;
-    e.watchedBy = data::kNoEntry;
+    if (e.display.watchTarget != data::kNoEntry && e.display.watchTarget < usedEntries)
+        entry(e.display.watchTarget).display.watchedBy = data::kNoEntry;
+    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries)
+        entry(e.display.watchedBy).display.watchTarget = data::kNoEntry;
+    e.display.watchTarget = data::kNoEntry;
+    e.display.watchedBy = data::kNoEntry;
 }
 
 }  // namespace tmx

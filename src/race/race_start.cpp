@@ -4,7 +4,7 @@
 namespace tmx {
 
 // No start procedure is run yet: a pending start is simply over.
-void TMX_MAIN::StartProcedureStep() { startPhase = SP_NONE; }
+void TMX_MAIN::StartProcedureStep() { session.startPhase = SP_NONE; }
 
 bool TMX_MAIN::RollingStartTakesLateCars() const { return false; }
 

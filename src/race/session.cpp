@@ -3,12 +3,12 @@
 
 namespace tmx {
 
-void TMX_MAIN::OpenTrack() { trackClosed = 0; }
-void TMX_MAIN::OpenPitLane() { pitLaneClosed = 0; }
+void TMX_MAIN::OpenTrack() { session.trackClosed = 0; }
+void TMX_MAIN::OpenPitLane() { session.pitLaneClosed = 0; }
 
 void TMX_MAIN::OpenTrackAndPitLane() {
     OpenPitLane();
-    if (!(raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
+    if (!(session.raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
 }
 
 // The qualifying limits close the session once every driver is done; with no
@@ -19,8 +19,8 @@ void TMX_MAIN::CheckQualifyingEnd() {}
 void TMX_MAIN::SetJoinValues(int index) {
     if (index < 0 || index >= usedEntries) return;
     data::cl_LfsPlayer& e = entry(index);
-    e.pendingPenalty = 0;
-    e.qualifyingDone = 0;
+    e.pit.pendingPenalty = 0;
+    e.race.qualifyingDone = 0;
 }
 
 // Second tick of race control: flags, safety car and session rules.

@@ -15,17 +15,17 @@ int skillValue(std::int64_t points, std::uint32_t laps) {
 void TMX_MAIN::StartSkill(int ucid, int plid) {
     const int index = FindIndex(ucid, plid);
     if (index == -1 || entry(index).ai) return;
-    entry(index).basePoints = entry(index).skillPoints;
-    entry(index).racePoints = 0;
+    entry(index).skill.basePoints = entry(index).skillPoints;
+    entry(index).skill.racePoints = 0;
 }
 
 void TMX_MAIN::CommitSkill(int ucid, int plid) {
     const int index = FindIndex(ucid, plid);
     if (index == -1 || entry(index).ai) return;
     data::cl_LfsPlayer& e = entry(index);
-    e.skillPoints = e.basePoints + e.racePoints;
-    e.basePoints = 0;
-    e.racePoints = 0;
+    e.skillPoints = e.skill.basePoints + e.skill.racePoints;
+    e.skill.basePoints = 0;
+    e.skill.racePoints = 0;
 }
 
 int TMX_MAIN::StoredSkill(int ucid, int plid) const {
@@ -38,12 +38,12 @@ void TMX_MAIN::ChangeSkillPoints(int index, int points, int reason) {
     if (index < 0 || index >= usedEntries) return;
     data::cl_LfsPlayer& e = entry(index);
     if (isCity() || !config.skillsystem || e.ai) return;
-    if (serverKind != SK_HOST_DRIVES && serverKind != SK_DEDICATED) return;
+    if (server.serverKind != SK_HOST_DRIVES && server.serverKind != SK_DEDICATED) return;
     if ((points == -7 || points == -1) &&
-        (raceState == RS_RACE_FINISHED || raceState == RS_QUALIFYING_CLOSED))
+        (session.raceState == RS_RACE_FINISHED || session.raceState == RS_QUALIFYING_CLOSED))
         return;
-    if (raceState == RS_RACE && startPhase < 6 && reason != 13) return;
-    e.racePoints += points;
+    if (session.raceState == RS_RACE && session.startPhase < 6 && reason != 13) return;
+    e.skill.racePoints += points;
 }
 
 }  // namespace tmx

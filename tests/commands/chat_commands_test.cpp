@@ -126,7 +126,7 @@ TEST_F(ChatCommandTest, TheHelpCommandInCapitalsIsUnknown) {
 }
 
 TEST_F(ChatCommandTest, AllThreePrefixesAreOneCommand) {
-    c.currentTrack = "BL1";
+    c.server.currentTrack = "BL1";
     const auto hash = say(kAlice, "#track");
     EXPECT_THAT(hash, ElementsAre(" ", "^7current track : BL1"));
     EXPECT_EQ(say(kAlice, "!track"), hash);
@@ -149,7 +149,7 @@ TEST_F(ChatCommandTest, NothingIsAnsweredWhileConnecting) {
     c.runRequest = RUN_CONNECTING;
     EXPECT_THAT(sayDirect(kAlice, "#help"), IsEmpty());
     c.runRequest = RUN_RUNNING;
-    EXPECT_THAT(sayDirect(kAlice, "#tr"), ElementsAre(" ", "^7current track : " + c.currentTrack.str()));
+    EXPECT_THAT(sayDirect(kAlice, "#tr"), ElementsAre(" ", "^7current track : " + c.server.currentTrack.str()));
 }
 
 TEST_F(ChatCommandTest, DebugModePrintsTheWholeMessage) {
@@ -239,7 +239,7 @@ TEST_F(ChatCommandTest, HelpShowsTheAdminSectionOnlyToAdmins) {
     EXPECT_EQ(say(kAlice, "#help ?"), forUser) << "#help has no help of its own";
     EXPECT_EQ(say(kBoss, "!help"), forAdmin);
 
-    c.raceState = RS_CITY;
+    c.session.raceState = RS_CITY;
     std::vector<std::string> forCity = forUser;
     forCity.push_back("^2CityrunMode:");
     forCity.push_back("^7cars, map, buy");
@@ -305,9 +305,9 @@ TEST_F(ChatCommandTest, QuitAndKillallHelpIsForAdminsOnlyWithoutTheFurtherBlank)
 }
 
 TEST_F(ChatCommandTest, AdminCommandsRefuseOthersAndChangeNothing) {
-    c.trackClosed = 0;
+    c.session.trackClosed = 0;
     EXPECT_THAT(say(kAlice, "#trackclosed"), ElementsAre(" ", kNoRights));
-    EXPECT_EQ(c.trackClosed, 0);
+    EXPECT_EQ(c.session.trackClosed, 0);
     EXPECT_THAT(say(kAlice, "#setstart gp"), ElementsAre(" ", kNoRights));
     EXPECT_EQ(c.config.starttype, 2);
     EXPECT_THAT(say(kAlice, "#setskill boss 5"),
@@ -417,8 +417,8 @@ TEST_F(ChatCommandTest, SetspeedShowsForEverybodyAndClampsForAdmins) {
     zero.insert(zero.end(), speeds100.begin(), speeds100.end());
     EXPECT_EQ(say(kBoss, "#setspeed 0"), zero) << "0 only shows the speeds";
 
-    c.raceState = RS_RACE;
-    c.startPhase = SP_ROLLING_FIRST;
+    c.session.raceState = RS_RACE;
+    c.session.startPhase = SP_ROLLING_FIRST;
     EXPECT_THAT(sayDirect(kBoss, "#setspeed 120"),
                 ElementsAre(" ", "^7ERROR, not possible at this time. Wait for raceend"));
     EXPECT_EQ(c.config.rs_speed, 100);
@@ -448,7 +448,7 @@ TEST_F(ChatCommandTest, SetskillForADriverInTheRaceSurvivesHisLeavingTheRace) {
     const int index = c.FindIndex(kAlice, car);
     ASSERT_NE(index, -1);
     c.entry(index).databaseEntry->skillLaps = 10;
-    c.entry(index).racePoints = 25;  // earned before the admin steps in
+    c.entry(index).skill.racePoints = 25;  // earned before the admin steps in
     EXPECT_THAT(say(kBoss, "#setskill alice 4"), ElementsAre(" ", "^7...found the  player. Command done"));
     c.CommitSkill(kAlice, car);
     EXPECT_EQ(c.entry(index).skillPoints, 40);
@@ -525,12 +525,12 @@ TEST_F(ChatCommandTest, SetSkillOfAStoredDriverRacesSafelyWithTheIdleClean) {
 TEST_F(ChatCommandTest, TrackAndPitLaneCommandsSetTheFlagsAndAnnounce) {
     joinTrack(kBoss);
     barrier();
-    ASSERT_EQ(c.entry(boss).driverStatus, DS_PITS);
-    c.entry(alice).driverStatus = DS_RACING;
-    c.pitLaneClosed = 1;
+    ASSERT_EQ(c.entry(boss).race.driverStatus, DS_PITS);
+    c.entry(alice).race.driverStatus = DS_RACING;
+    c.session.pitLaneClosed = 1;
     say(kBoss, "#trackclosed");
-    EXPECT_EQ(c.trackClosed, 1);
-    EXPECT_EQ(c.pitLaneClosed, 0) << "closing the track opens the pit lane";
+    EXPECT_EQ(c.session.trackClosed, 1);
+    EXPECT_EQ(c.session.pitLaneClosed, 0) << "closing the track opens the pit lane";
     EXPECT_THAT(toAllSince(mark), ElementsAre("^1Track is closed by admin"));
     // Everybody gets the organisation lines; the team line depends on where
     // the driver is.
@@ -541,28 +541,28 @@ TEST_F(ChatCommandTest, TrackAndPitLaneCommandsSetTheFlagsAndAnnounce) {
     EXPECT_EQ(buttonText(kBoss, 111), "^3team 3");
 
     say(kBoss, "#pitclosed");
-    EXPECT_EQ(c.pitLaneClosed, 1);
-    EXPECT_EQ(c.trackClosed, 0) << "closing the pit lane opens the track";
+    EXPECT_EQ(c.session.pitLaneClosed, 1);
+    EXPECT_EQ(c.session.trackClosed, 0) << "closing the pit lane opens the track";
     EXPECT_THAT(toAllSince(mark), ElementsAre("^1Pitlane is closed by admin"));
 
     say(kBoss, "#pitopen");
-    EXPECT_EQ(c.pitLaneClosed, 0);
+    EXPECT_EQ(c.session.pitLaneClosed, 0);
     EXPECT_THAT(toAllSince(mark), ElementsAre("^2Pitlane is opened by admin"));
 
-    c.trackClosed = 1;
+    c.session.trackClosed = 1;
     say(kBoss, "#trackopen");
-    EXPECT_EQ(c.trackClosed, 0);
+    EXPECT_EQ(c.session.trackClosed, 0);
     EXPECT_THAT(toAllSince(mark), ElementsAre("^2Track is opened by admin"));
 }
 
 TEST_F(ChatCommandTest, WatchChecksTheSenderAndTheTarget) {
     const int plid = joinTrack(kBoss);
     barrier();
-    ASSERT_GE(c.entry(boss).driverStatus, DS_GARAGE);
+    ASSERT_GE(c.entry(boss).race.driverStatus, DS_GARAGE);
     EXPECT_THAT(say(kBoss, "#watch alice"), ElementsAre(" ", "^7ERROR, watch not possible. Go to spectate first!!"));
     ASSERT_TRUE(simulator->spectate(plid).ok);
     barrier();
-    ASSERT_LT(c.entry(boss).driverStatus, DS_GARAGE);
+    ASSERT_LT(c.entry(boss).race.driverStatus, DS_GARAGE);
 
     EXPECT_THAT(say(kBoss, "#watch"), ElementsAre(" ", "^7ERROR, need a target (LFS Worldname)"));
     EXPECT_THAT(say(kBoss, "#watch zed"),
@@ -659,9 +659,9 @@ TEST_F(ChatCommandTest, SkillIsShownFromFiveLapsOn) {
 }
 
 TEST_F(ChatCommandTest, EventMonitorSwitchesOffOrSaysItIsDeactivated) {
-    c.entry(alice).monitorState = 2;
+    c.entry(alice).display.monitorState = 2;
     EXPECT_THAT(say(kAlice, "#emon"), ElementsAre(" ", "^7Eventmonitor turned off"));
-    EXPECT_EQ(c.entry(alice).monitorState, 0);
+    EXPECT_EQ(c.entry(alice).display.monitorState, 0);
     c.config.eventshowtime = 0;
     EXPECT_THAT(say(kAlice, "#emon"), ElementsAre(" ", "^7Eventmonitor is deactivated by admin"));
     const auto help = say(kAlice, "#emon ?");

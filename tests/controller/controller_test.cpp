@@ -46,8 +46,8 @@ TEST_F(ControllerTest, HandshakeWithOnlyTheHostStillAsksForPlayersThenGreets) {
     EXPECT_EQ(c.connections, 1);
     EXPECT_EQ(c.players, 0);
     EXPECT_EQ(c.entry(0).playerName, "host");
-    EXPECT_EQ(c.entry(0).driverStatus, DS_CONNECTED);
-    EXPECT_EQ(c.resyncFlag, 1);
+    EXPECT_EQ(c.entry(0).race.driverStatus, DS_CONNECTED);
+    EXPECT_EQ(c.resync.flag, 1);
     EXPECT_EQ(c.serverLanguage, master.languages.language(0));
 }
 
@@ -62,8 +62,8 @@ TEST_F(ControllerTest, HandshakeCollectsEveryConnectionAndPlayer) {
     EXPECT_EQ(c.usedEntries, 4) << "the AI car has an entry of its own";
     const int alice = c.FindIndex(1, -1);
     ASSERT_NE(alice, -1);
-    EXPECT_EQ(c.entry(alice).driverStatus, DS_EARLY) << "joined before the controller was ready";
-    EXPECT_EQ(c.entry(alice).previousDriverStatus, 1);
+    EXPECT_EQ(c.entry(alice).race.driverStatus, DS_EARLY) << "joined before the controller was ready";
+    EXPECT_EQ(c.entry(alice).race.previousDriverStatus, 1);
     EXPECT_EQ(c.entry(0).plid, 0) << "the host's own entry keeps no AI player";
     EXPECT_EQ(c.entry(3).ucid, 0);
     EXPECT_EQ(c.entry(3).ai, 1);
@@ -144,24 +144,24 @@ TEST_F(ControllerTest, StateDuringTheHandshakeOnlyRecordsTheTrack) {
     race.track = "AS3";
     ASSERT_TRUE(simulator->startSession(race).ok);
     ASSERT_EQ(c.Connect(), 0);
-    EXPECT_EQ(c.currentTrack, "AS3");
-    EXPECT_EQ(c.raceState, RS_NONE);
-    EXPECT_EQ(c.serverKind, SK_HOST_DRIVES);
-    EXPECT_EQ(c.multiplayer, 1);
+    EXPECT_EQ(c.server.currentTrack, "AS3");
+    EXPECT_EQ(c.session.raceState, RS_NONE);
+    EXPECT_EQ(c.server.serverKind, SK_HOST_DRIVES);
+    EXPECT_EQ(c.server.multiplayer, 1);
 }
 
 TEST_F(ControllerTest, ServerKindFromTheStateFlags) {
     startRunning();
     ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_REPLAY).ok);
     barrier();
-    EXPECT_EQ(c.serverKind, SK_SINGLE) << "replay and game with one connection";
-    EXPECT_EQ(c.multiplayer, 0);
+    EXPECT_EQ(c.server.serverKind, SK_SINGLE) << "replay and game with one connection";
+    EXPECT_EQ(c.server.multiplayer, 0);
     EXPECT_EQ(link.Multiplayer(), 0);
 
     ASSERT_TRUE(simulator->setStateFlags(ISS_MULTI).ok);
     barrier();
-    EXPECT_EQ(c.serverKind, SK_DEDICATED);
-    EXPECT_EQ(c.multiplayer, 1);
+    EXPECT_EQ(c.server.serverKind, SK_DEDICATED);
+    EXPECT_EQ(c.server.multiplayer, 1);
 }
 
 TEST_F(ControllerTest, ReplayWithSeveralConnectionsIsAMultiplayerReplay) {
@@ -169,19 +169,19 @@ TEST_F(ControllerTest, ReplayWithSeveralConnectionsIsAMultiplayerReplay) {
     startRunning();
     ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_REPLAY).ok);
     barrier();
-    EXPECT_EQ(c.serverKind, SK_MULTI_REPLAY);
-    EXPECT_EQ(c.multiplayer, 0);
+    EXPECT_EQ(c.server.serverKind, SK_MULTI_REPLAY);
+    EXPECT_EQ(c.server.multiplayer, 0);
 }
 
 TEST_F(ControllerTest, HostAloneMakesTheServerIdleAndOpensTrackAndPitLane) {
     startRunning();
-    c.trackClosed = 1;
-    c.pitLaneClosed = 1;
+    c.session.trackClosed = 1;
+    c.session.pitLaneClosed = 1;
     ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_MULTI | ISS_PAUSED).ok);
     barrier();
     EXPECT_EQ(c.activity.load(), ACT_IDLE);
-    EXPECT_EQ(c.trackClosed, 0);
-    EXPECT_EQ(c.pitLaneClosed, 0);
+    EXPECT_EQ(c.session.trackClosed, 0);
+    EXPECT_EQ(c.session.pitLaneClosed, 0);
 }
 
 TEST_F(ControllerTest, QualifyingStartWindowKeepsTheTrackClosedWhenIdle) {
@@ -190,18 +190,18 @@ TEST_F(ControllerTest, QualifyingStartWindowKeepsTheTrackClosedWhenIdle) {
     qual.qualMins = 20;
     ASSERT_TRUE(simulator->startSession(qual).ok);
     startRunning();
-    ASSERT_TRUE(pumpUntil([&] { return c.raceState == RS_QUALIFYING; }));
-    c.trackClosed = 1;
-    c.pitLaneClosed = 1;
+    ASSERT_TRUE(pumpUntil([&] { return c.session.raceState == RS_QUALIFYING; }));
+    c.session.trackClosed = 1;
+    c.session.pitLaneClosed = 1;
     ASSERT_TRUE(simulator->setStateFlags(ISS_GAME | ISS_MULTI | ISS_PAUSED).ok);
     barrier();
-    EXPECT_EQ(c.trackClosed, 1);
-    EXPECT_EQ(c.pitLaneClosed, 0);
+    EXPECT_EQ(c.session.trackClosed, 1);
+    EXPECT_EQ(c.session.pitLaneClosed, 0);
 }
 
 TEST_F(ControllerTest, EntryScreenAfterMultiplayerForcesAResyncEvenWithMatchingCounts) {
     startRunning();
-    ASSERT_EQ(c.serverKind, SK_HOST_DRIVES);
+    ASSERT_EQ(c.server.serverKind, SK_HOST_DRIVES);
     const std::size_t before = simulator->receivedCount();
     ASSERT_TRUE(simulator->entryScreen().ok);
     ASSERT_TRUE(pumpUntil([&] { return received(ISP_TINY, TINY_SST, before) >= 1; }));
@@ -210,7 +210,7 @@ TEST_F(ControllerTest, EntryScreenAfterMultiplayerForcesAResyncEvenWithMatchingC
     barrier();
     EXPECT_EQ(received(ISP_TINY, TINY_NCN, before), 1u);
     // the collected table is whole again: the host
-    EXPECT_EQ(c.resyncPhase, RP_NONE);
+    EXPECT_EQ(c.resync.phase, RP_NONE);
     EXPECT_EQ(c.usedEntries, 1);
     EXPECT_EQ(c.entry(0).playerName, "host");
 }
@@ -242,11 +242,11 @@ TEST_F(ControllerTest, CountMismatchEmptiesAndRecollectsTheTable) {
                     .ok);
     const std::size_t before = simulator->receivedCount();
     ASSERT_TRUE(simulator->sendPacket(encode(simulator->snapshot().model.state(0))));
-    ASSERT_TRUE(pumpUntil([&] { return c.resyncPhase == RP_CONNECTIONS; }));
+    ASSERT_TRUE(pumpUntil([&] { return c.resync.phase == RP_CONNECTIONS; }));
     EXPECT_EQ(c.usedEntries, 0) << "the table is emptied first";
-    c.resyncFlag = 0;
-    ASSERT_TRUE(pumpUntil([&] { return c.resyncPhase == RP_NONE; }));
-    EXPECT_EQ(c.resyncFlag, 1);
+    c.resync.flag = 0;
+    ASSERT_TRUE(pumpUntil([&] { return c.resync.phase == RP_NONE; }));
+    EXPECT_EQ(c.resync.flag, 1);
     EXPECT_EQ(c.connections, 3);
     EXPECT_EQ(c.players, 1);
     EXPECT_EQ(c.FindIndex(2, -1) != -1, true);
@@ -410,7 +410,7 @@ TEST_F(ControllerTest, SetupScreenKeepsEveryConnectionAndPlayer) {
     startRunning();
     ASSERT_TRUE(simulator->backToSetup().ok);
     barrier();
-    EXPECT_EQ(c.setupScreen, 1);
+    EXPECT_EQ(c.server.setupScreen, 1);
     EXPECT_EQ(c.connections, 2);
     EXPECT_EQ(c.players, 1);
 }
@@ -422,16 +422,16 @@ TEST_F(ControllerTest, CarResetCostsADriverOnTrackFivePoints) {
     barrier();
     const int alice = c.FindIndex(1, car);
     ASSERT_NE(alice, -1);
-    EXPECT_EQ(c.entry(alice).driverStatus, DS_PITS);
+    EXPECT_EQ(c.entry(alice).race.driverStatus, DS_PITS);
     ASSERT_TRUE(simulator->carReset(car).ok);
     barrier();
-    EXPECT_EQ(c.entry(alice).racePoints, -5);
+    EXPECT_EQ(c.entry(alice).skill.racePoints, -5);
     ASSERT_TRUE(simulator->toPits(car).ok);
     barrier();
-    EXPECT_EQ(c.entry(alice).driverStatus, DS_GARAGE);
+    EXPECT_EQ(c.entry(alice).race.driverStatus, DS_GARAGE);
     ASSERT_TRUE(simulator->carReset(car).ok);
     barrier();
-    EXPECT_EQ(c.entry(alice).racePoints, -5) << "no cost in the garage";
+    EXPECT_EQ(c.entry(alice).skill.racePoints, -5) << "no cost in the garage";
 }
 
 TEST_F(ControllerTest, DriverBelowTheMinimumSkillIsToldAndKicked) {
@@ -546,7 +546,7 @@ TEST_F(ControllerTest, CityModeSendsEveryDriverToThePitLane) {
     for (const auto& line : after.model.chat())
         if (line.kind == sim::ChatLine::Kind::Command) commands.push_back(line.text);
     EXPECT_EQ(commands, (std::vector<std::string>{"/pitlane ^1Alice", "/pitlane Bob"})) << "the host is skipped";
-    EXPECT_EQ(c.raceState, RS_CITY);
+    EXPECT_EQ(c.session.raceState, RS_CITY);
     EXPECT_NE(console.output().find("\n     Started CityrunMode"), std::string::npos);
     EXPECT_EQ(c.activity.load(), ACT_STOPPED);
 }

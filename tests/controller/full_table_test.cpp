@@ -28,7 +28,7 @@ protected:
     }
     void expectInStep() {
         EXPECT_EQ(c.runRequest.load(), RUN_RUNNING);
-        EXPECT_EQ(c.resyncPhase, RP_NONE);
+        EXPECT_EQ(c.resync.phase, RP_NONE);
         EXPECT_EQ(received(ISP_TINY, TINY_NCN), ncnRequests) << "no resynchronisation was started";
     }
     std::size_t ncnRequests = 0;
@@ -83,8 +83,8 @@ TEST_F(FullTableTest, AnAiCarRefusedIntoAFullTableChangesNothing) {
     barrier();
     expectInStep();
     EXPECT_EQ(c.players, 0);
-    EXPECT_EQ(c.entry(0).driverStatus, hostBefore.driverStatus);
-    EXPECT_EQ(c.entry(0).previousDriverStatus, hostBefore.previousDriverStatus);
+    EXPECT_EQ(c.entry(0).race.driverStatus, hostBefore.race.driverStatus);
+    EXPECT_EQ(c.entry(0).race.previousDriverStatus, hostBefore.race.previousDriverStatus);
     EXPECT_EQ(received(ISP_BFN), deletesBefore) << "no buttons were cleared for a car not taken";
 
     ASSERT_TRUE(simulator->spectate(ai).ok);  // the AI leaves: nothing to remove, nothing wrong

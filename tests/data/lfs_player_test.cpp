@@ -57,10 +57,10 @@ TEST_F(PlayerRecordTest, ResetGivesEveryFieldItsResetValue) {
     p.plid = 8;
     p.playerName = "x";
     p.ai = 1;
-    p.watchTarget = 3;
-    p.watchedBy = 4;
+    p.display.watchTarget = 3;
+    p.display.watchedBy = 4;
     p.personalBest[0] = 9;
-    p.reportReceived = 0;
+    p.position.reportReceived = 0;
     p.cityTimer = 11;
 
     p.Reset(1234);
@@ -76,10 +76,10 @@ TEST_F(PlayerRecordTest, ResetGivesEveryFieldItsResetValue) {
     EXPECT_EQ(p.plid, 0);
     EXPECT_TRUE(p.playerName.empty());
     EXPECT_EQ(p.ai, 0);
-    EXPECT_EQ(p.watchTarget, kNoEntry);
-    EXPECT_EQ(p.watchedBy, kNoEntry);
+    EXPECT_EQ(p.display.watchTarget, kNoEntry);
+    EXPECT_EQ(p.display.watchedBy, kNoEntry);
     EXPECT_EQ(p.personalBest[0], 0);
-    EXPECT_EQ(p.reportReceived, -1);
+    EXPECT_EQ(p.position.reportReceived, -1);
     EXPECT_EQ(p.cityTimer, 1234) << "the city-game timer takes the time given";
 }
 
@@ -93,12 +93,12 @@ TEST_F(PlayerRecordTest, ResetRaceDataClearsOnlyTheLapData) {
     p.personalBest = {11, 12, 13, 14, 15};
     p.skillLaps = 20;
     p.lapCounter = 7;
-    p.pitWindowUsed[9] = 1;
-    p.pendingPenalty = 3;
+    p.pit.pitWindowUsed[9] = 1;
+    p.pit.pendingPenalty = 3;
     p.ResetRaceData();
     EXPECT_EQ(p.lapCounter, 0);
-    EXPECT_EQ(p.pitWindowUsed[9], 0);
-    EXPECT_EQ(p.pendingPenalty, 3) << "the pending penalty is not touched";
+    EXPECT_EQ(p.pit.pitWindowUsed[9], 0);
+    EXPECT_EQ(p.pit.pendingPenalty, 3) << "the pending penalty is not touched";
     EXPECT_EQ(p.combination, nullptr);
     EXPECT_EQ(p.combinationLaps, 0);
     EXPECT_EQ(p.currentLap, (std::array<std::int32_t, 5>{}));

@@ -151,7 +151,7 @@ TEST_F(ChannelTest, AiLinesReachOnlyAWatchingAdmin) {
     EXPECT_EQ(c.SystemLine(ai, 0, "ai text", 5000), -1) << "nothing handed over";
     EXPECT_EQ(shown(1, 140), nullptr);
 
-    c.entry(ai).watchedBy = static_cast<std::uint8_t>(boss);
+    c.entry(ai).display.watchedBy = static_cast<std::uint8_t>(boss);
     c.SystemLine(ai, 0, "ai text", 5000);
     EXPECT_EQ(shown(1, 140), nullptr);
     ASSERT_NE(shown(2, 140), nullptr);
@@ -197,15 +197,15 @@ TEST_F(ChannelTest, EveryLineSenderAnswersForAnOffChannelBeforeTheIndex) {
 }
 
 TEST_F(ChannelTest, HostScreenIsLeftAloneInMultiplayer) {
-    ASSERT_TRUE(c.lastState.Flags & ISS_MULTI);
+    ASSERT_TRUE(c.server.lastState.Flags & ISS_MULTI);
     EXPECT_EQ(c.SystemLine(0, 0, "for the host", 5000), 0);
     EXPECT_EQ(shown(0, 140), nullptr);
 }
 
 TEST_F(ChannelTest, StatusBarShowsTrackAndPitLaneState) {
-    c.setupScreen = 0;
-    c.pitLaneClosed = 1;
-    c.entry(alice).driverStatus = DS_PITS;
+    c.server.setupScreen = 0;
+    c.session.pitLaneClosed = 1;
+    c.entry(alice).race.driverStatus = DS_PITS;
     c.DrawStatusBar(alice);
     const sim::Button* track = shown(1, 100);
     ASSERT_NE(track, nullptr);
@@ -218,43 +218,43 @@ TEST_F(ChannelTest, StatusBarShowsTrackAndPitLaneState) {
     ASSERT_NE(pit, nullptr);
     EXPECT_EQ(pit->text, "^1pits closed");
     EXPECT_EQ(pit->style, 21);
-    EXPECT_EQ(c.entry(alice).statusBarDrawn, 1);
+    EXPECT_EQ(c.entry(alice).display.statusBarDrawn, 1);
     // The open-track button lives 10 s; the closed pit lane stays.
     EXPECT_EQ(link.FindButton(1, 100)->lifetime, 10);
     EXPECT_EQ(link.FindButton(1, 101)->lifetime, 0);
 
     c.ClearStatusBar(alice);
     EXPECT_EQ(shown(1, 100), nullptr);
-    EXPECT_EQ(c.entry(alice).statusBarDrawn, 0);
+    EXPECT_EQ(c.entry(alice).display.statusBarDrawn, 0);
 }
 
 TEST_F(ChannelTest, StatusBarStaysWhileWaitingAndIsNotDrawnInTheSetupScreen) {
     c.DrawStatusBar(alice);
     EXPECT_EQ(shown(1, 100), nullptr) << "setup screen";
-    c.setupScreen = 0;
-    c.entry(alice).driverStatus = DS_SPECTATING;
+    c.server.setupScreen = 0;
+    c.entry(alice).race.driverStatus = DS_SPECTATING;
     c.DrawStatusBar(alice);
     ASSERT_NE(link.FindButton(1, 100), nullptr);
     EXPECT_EQ(link.FindButton(1, 100)->lifetime, 0);
 }
 
 TEST_F(ChannelTest, StartWindowButtonCountsDown) {
-    c.raceState = RS_QUALIFYING;
+    c.session.raceState = RS_QUALIFYING;
     c.config.qtype = 1;
     c.config.qstartwindow = 2;
-    c.qualifyingStartTime = clock.now() - 65;  // 55 s left
+    c.session.qualifyingStartTime = clock.now() - 65;  // 55 s left
     c.DrawStartWindowButton(alice);
     ASSERT_NE(shown(1, 220), nullptr);
     EXPECT_EQ(shown(1, 220)->text, "^1start in 00:55") << "the last minute turns red";
-    c.qualifyingStartTime = clock.now() - 10;  // 1:50 left
+    c.session.qualifyingStartTime = clock.now() - 10;  // 1:50 left
     c.DrawStartWindowButton(alice);
     EXPECT_EQ(shown(1, 220)->text, "^7start in 01:50");
 }
 
 TEST_F(ChannelTest, PitWindowButtonNamesTheNextWindow) {
-    c.raceState = RS_RACE;
+    c.session.raceState = RS_RACE;
     ASSERT_TRUE(c.config.pitwindow.add(5, 8));
-    c.entry(alice).driverStatus = DS_ON_TRACK;
+    c.entry(alice).race.driverStatus = DS_ON_TRACK;
     c.entry(alice).lapCounter = 2;
     c.DrawPitWindowButton(alice);
     ASSERT_NE(shown(1, 220), nullptr);
