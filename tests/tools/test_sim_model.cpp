@@ -387,19 +387,26 @@ TEST_F(ModelTest, PitlaneTakesNicknameOrUserName) {
     addTwo();
     const int alice = drive(1);
     const int bob = drive(2);
+    SessionSpec race;
+    race.laps = 3;
+    ASSERT_TRUE(model.startSession(race, out));  // both cars on the grid
     out.clear();
     ASSERT_TRUE(model.hostMessage("/pitlane ^1Alice", out));
-    ASSERT_EQ(typesOf(out), (std::vector<int>{ISP_PLP}));
-    EXPECT_EQ(as<IS_PLP>(out[0]).PLID, alice);
+    ASSERT_EQ(typesOf(out), (std::vector<int>{ISP_PLA})) << "moved to its box, still in the race";
+    EXPECT_EQ(as<IS_PLA>(out[0]).PLID, alice);
+    EXPECT_EQ(as<IS_PLA>(out[0]).Fact, PITLANE_ENTER);
+    EXPECT_FALSE(model.findPlayer(alice)->inPits);
     out.clear();
     ASSERT_TRUE(model.hostMessage("/pitlane bob", out));
-    EXPECT_EQ(as<IS_PLP>(out[0]).PLID, bob);
+    EXPECT_EQ(as<IS_PLA>(out.at(0)).PLID, bob);
     out.clear();
+    ASSERT_TRUE(model.hostMessage("/pitlane Alice", out));
+    EXPECT_TRUE(out.empty()) << "a car in its box stays there without a report";
     EXPECT_FALSE(model.hostMessage("/pitlane nobody", out));
     EXPECT_TRUE(out.empty());
 }
 
-TEST_F(ModelTest, RestartAndQualStartSessions) {
+TEST_F(ModelTest, RestartStartsAgainAndQualSetsTheNextQualifying) {
     addTwo();
     drive(1);
     SessionSpec race;
@@ -411,11 +418,15 @@ TEST_F(ModelTest, RestartAndQualStartSessions) {
     ASSERT_EQ(typesOf(out), (std::vector<int>{ISP_REO, ISP_RST}));  // nothing in IS_STA changed
     EXPECT_EQ(as<IS_RST>(out[1]).RaceLaps, 3);
     out.clear();
-    ASSERT_TRUE(model.hostMessage("/qual 1 ", out));
-    ASSERT_EQ(typesOf(out), (std::vector<int>{ISP_REO, ISP_RST, ISP_STA}));
-    EXPECT_EQ(as<IS_RST>(out[1]).QualMins, 1);
-    EXPECT_EQ(as<IS_STA>(out[2]).RaceInProg, 2);
-    EXPECT_EQ(as<IS_STA>(out[2]).QualMins, 1);
+    ASSERT_TRUE(model.hostMessage("/qual 7 ", out));
+    ASSERT_EQ(typesOf(out), (std::vector<int>{ISP_STA})) << "the race goes on";
+    EXPECT_EQ(as<IS_STA>(out[0]).RaceInProg, 1);
+    EXPECT_EQ(as<IS_STA>(out[0]).QualMins, 7);
+    out.clear();
+    SessionSpec qual;
+    qual.kind = SessionKind::Qualifying;
+    ASSERT_TRUE(model.startSession(qual, out));
+    EXPECT_EQ(as<IS_RST>(out.at(1)).QualMins, 7);
     out.clear();
     EXPECT_FALSE(model.hostMessage("/qual", out));
     EXPECT_FALSE(model.hostMessage("/qual x", out));

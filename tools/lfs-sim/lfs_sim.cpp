@@ -250,6 +250,7 @@ void LfsSim::handlePacketLocked(const std::uint8_t* data, std::size_t length) {
         handleInitLocked(data, length);
         return;
     }
+    runCarsLocked();  // the cars are where they are now before the packet acts
     state_.model.setNow(elapsedMs());
     Outbox out;
     auto malformed = [&] {
@@ -325,6 +326,7 @@ void LfsSim::handleInitLocked(const std::uint8_t* data, std::size_t length) {
     link.insimReady = true;
     link.isi = isi;
     state_.model.setClientInit(isi.Flags, isi.Prefix);
+    state_.model.setCarReports((isi.Flags & ISF_MCI) != 0, isi.Interval);
     // LFS removes an InSim program's buttons when it goes; the simulator keeps
     // them for inspection until the next program has logged in.
     state_.model.clearAllScreens();
@@ -430,6 +432,7 @@ void LfsSim::sendReplyLocked(Reply what, std::uint8_t reqI) {
 }
 
 void LfsSim::runTimersLocked() {
+    runCarsLocked();  // LFS races on with or without an InSim client
     if (!state_.link.insimReady) return;
     const std::int64_t now = elapsedMs();
     for (std::size_t i = 0; i < delayed_.size();) {
@@ -465,11 +468,13 @@ bool LfsSim::clientSendableLocked() const {
 bool LfsSim::sendLocked(const std::uint8_t* data, std::size_t length) {
     if (!clientSendableLocked() || length == 0) return false;
     const bool ok = client_.sendAll(data, static_cast<int>(length));
-    SentWrite write;
-    write.timeMs = elapsedMs();
-    write.client = state_.link.currentClient;
-    write.bytes.assign(data, data + length);
-    state_.sent.push_back(std::move(write));
+    if (options_.recordWrites) {
+        SentWrite write;
+        write.timeMs = elapsedMs();
+        write.client = state_.link.currentClient;
+        write.bytes.assign(data, data + length);
+        state_.sent.push_back(std::move(write));
+    }
     if (!ok) noteLocked("a write to the client failed");
     changed_.notify_all();
     return ok;
@@ -478,6 +483,25 @@ bool LfsSim::sendLocked(const std::uint8_t* data, std::size_t length) {
 void LfsSim::sendOutboxLocked(const Outbox& out) {
     if (!state_.link.insimReady) return;  // LFS talks only to a logged-in InSim client
     for (const auto& p : out) sendLocked(p.data(), p.size);
+}
+
+// Each due car update goes out as one write: its events, flags and car reports.
+int LfsSim::runCarsLocked() {
+    const std::int64_t now = elapsedMs();
+    Outbox out;
+    std::vector<std::uint8_t> bytes;
+    int ran = 0;
+    while (state_.model.updateCars(now, out, 1) == 1) {
+        ++ran;
+        if (state_.link.insimReady && !out.empty()) {
+            bytes.clear();
+            for (const auto& p : out) bytes.insert(bytes.end(), p.data(), p.data() + p.size);
+            sendLocked(bytes.data(), bytes.size());
+        }
+        out.clear();
+    }
+    if (ran > 0) changed_.notify_all();
+    return ran;
 }
 
 // ---- Observation -----------------------------------------------------------------
@@ -528,6 +552,7 @@ std::vector<Button> LfsSim::screen(int ucid) const {
 
 Outcome LfsSim::apply(const std::function<Outcome(ServerModel&, Outbox&)>& change) {
     std::lock_guard<std::mutex> lock(mutex_);
+    runCarsLocked();  // a change acts on the cars where they are now
     state_.model.setNow(elapsedMs());
     Outbox out;
     Outcome result = change(state_.model, out);
@@ -606,6 +631,72 @@ Outcome LfsSim::entryScreen() {
 
 Outcome LfsSim::setStateFlags(std::uint16_t flags) {
     return apply([&](ServerModel& m, Outbox& out) { return m.setStateFlags(flags, out); });
+}
+
+// ---- Driving ---------------------------------------------------------------------
+
+void LfsSim::setDriving(bool on) {
+    apply([on](ServerModel& m, Outbox&) {
+        m.setDriving(on);
+        return Outcome::success();
+    });
+}
+
+void LfsSim::setDrivingSettings(const DrivingSettings& settings) {
+    apply([&](ServerModel& m, Outbox&) {
+        m.setDrivingSettings(settings);
+        return Outcome::success();
+    });
+}
+
+Outcome LfsSim::startRace(const RaceSpec& race) {
+    return apply([&](ServerModel& m, Outbox& out) { return m.startRace(race, out); });
+}
+
+Outcome LfsSim::drive(int plid, double paceKmh) {
+    return apply([&](ServerModel& m, Outbox&) { return m.driveCar(plid, paceKmh); });
+}
+
+Outcome LfsSim::setCarMotion(int plid, const CarMotion& motion) {
+    return apply([&](ServerModel& m, Outbox&) { return m.setCarMotion(plid, motion); });
+}
+
+Outcome LfsSim::stopCar(int plid) {
+    return setCarMotion(plid, CarMotion{Motion::Stopped});
+}
+
+Outcome LfsSim::reverseCar(int plid, double kmh) {
+    return setCarMotion(plid, CarMotion{Motion::Reversing, kmh});
+}
+
+Outcome LfsSim::spinCar(int plid, double degPerSec) {
+    return setCarMotion(plid, CarMotion{Motion::Spinning, -1, degPerSec});
+}
+
+Outcome LfsSim::slideCar(int plid, double angleDeg) {
+    return setCarMotion(plid, CarMotion{Motion::Sliding, -1, angleDeg});
+}
+
+Outcome LfsSim::wrongWay(int plid, double kmh) {
+    return setCarMotion(plid, CarMotion{Motion::WrongWay, kmh});
+}
+
+Outcome LfsSim::pitNextLap(int plid, int stopMs) {
+    return pitOnLap(plid, 0, stopMs);
+}
+
+Outcome LfsSim::pitOnLap(int plid, int lap, int stopMs) {
+    return apply([&](ServerModel& m, Outbox&) { return m.planPitStop(plid, lap, stopMs); });
+}
+
+int LfsSim::updateCars() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return runCarsLocked();
+}
+
+int LfsSim::advance(int ms) {
+    clock_.sleepMs(ms);
+    return updateCars();
 }
 
 // ---- Link behaviour --------------------------------------------------------------

@@ -53,6 +53,7 @@ struct SimOptions {
     bool listen = true;  // false: start without accepting connections
     std::uint16_t stateFlags = insim::ISS_GAME | insim::ISS_MULTI;
     bool logPackets = true;  // one log line per received packet (when a log console is given)
+    bool recordWrites = true;  // false: SimState::sent stays empty (long runs with driving cars)
 };
 
 struct ReceivedPacket {
@@ -157,6 +158,28 @@ public:
     Outcome entryScreen();
     Outcome setStateFlags(std::uint16_t flags);
 
+    // ---- Driving (driving.h): cars move by the simulator clock ----------------
+    // Every call but setDriving(false) and setDrivingSettings switches the car
+    // updates on. Updates run on the server thread as time passes (at most
+    // 10 ms late) and before every model change and received packet;
+    // updateCars() runs the due ones at once, so with a ManualClock
+    // `clock.advance(250); sim.updateCars();` gives exactly one update.
+    void setDriving(bool on);
+    void setDrivingSettings(const DrivingSettings& settings);
+    Outcome startRace(const RaceSpec& race);  // grid filled, paces given, IS_REO + IS_RST
+    Outcome drive(int plid, double paceKmh);
+    Outcome stopCar(int plid);
+    Outcome reverseCar(int plid, double kmh = -1);
+    Outcome spinCar(int plid, double degPerSec = 0);
+    Outcome slideCar(int plid, double angleDeg = 0);
+    Outcome wrongWay(int plid, double kmh = -1);
+    Outcome setCarMotion(int plid, const CarMotion& motion);
+    Outcome pitNextLap(int plid, int stopMs = 10000);  // stopMs 0: drive through
+    Outcome pitOnLap(int plid, int lap, int stopMs = 10000);
+    int updateCars();  // how many updates this call ran (the server thread may have run some)
+    // Sleeps ms on the simulator clock (a ManualClock jumps at once), then updateCars().
+    int advance(int ms);
+
     // ---- Link behaviour --------------------------------------------------------
     void setVersionReply(const ReplyPolicy& policy);
     void setStateReply(const ReplyPolicy& policy);
@@ -204,6 +227,7 @@ private:
     bool sendLocked(const std::uint8_t* data, std::size_t length);
     void sendOutboxLocked(const Outbox& out);
     void noteLocked(const std::string& text);
+    int runCarsLocked();
     bool clientSendableLocked() const;
 
     SimOptions options_;

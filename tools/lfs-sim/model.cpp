@@ -165,7 +165,7 @@ IS_STA ServerModel::state(std::uint8_t reqI) const {
     sta.ViewPLID = 0;
     sta.NumP = static_cast<std::uint8_t>(players_.size());
     sta.NumConns = static_cast<std::uint8_t>(connections_.size());
-    sta.NumFinished = 0;
+    sta.NumFinished = static_cast<std::uint8_t>(finishersReported_);
     switch (session_.kind) {
         case SessionKind::None:
             sta.RaceInProg = 0;
@@ -384,6 +384,7 @@ Outcome ServerModel::addPlayer(const PlayerSpec& wanted, Outbox& out) {
     p.skin = wanted.skin.empty() ? std::string_view("DEFAULT") : std::string_view(wanted.skin);
     players_.push_back(p);
     lastPlid_ = plid;
+    placeInBox(players_.back());  // a car joins the race in its pit box
     emit(encode(nplFor(players_.back(), 0)), out);
     return Outcome::success(plid);
 }
@@ -404,6 +405,7 @@ Outcome ServerModel::playerLeavesPits(int plid, Outbox& out) {
     if (!p) return Outcome::failure("no " + plidText(plid));
     if (!p->inPits) return Outcome::failure(plidText(plid) + " is not in the pits");
     p->inPits = false;
+    placeInBox(*p);
     emit(encode(nplFor(*p, 0)), out);
     return Outcome::success(plid);
 }
@@ -440,7 +442,14 @@ Outcome ServerModel::takeOver(int plid, int newUcid, Outbox& out) {
 }
 
 Outcome ServerModel::carReset(int plid, Outbox& out) {
-    if (!findPlayer(plid)) return Outcome::failure("no " + plidText(plid));
+    Player* p = player(plid);
+    if (!p) return Outcome::failure("no " + plidText(plid));
+    // The car is put back on its wheels, facing the right way: whatever it was
+    // doing ends and it drives on at its pace.
+    p->carState.motion = Motion::Driving;
+    p->carState.motionKmh = -1;
+    p->carState.motionUntilMs = -1;
+    p->carState.spinAngle = 0;
     IS_CRS crs;
     crs.PLID = static_cast<std::uint8_t>(plid);
     emit(encode(crs), out);
@@ -510,7 +519,8 @@ void ServerModel::privateMessage(std::uint8_t ucid, std::uint8_t plid, std::stri
 
 // Host commands: the argument is everything after the blank that ends the
 // command word, blanks included. Players are found by nickname; /pitlane also
-// takes a user name, /kick only a user name.
+// takes a user name, /kick only a user name. /qual only sets the length of the
+// next qualifying (IS_STA reports it); the session itself goes on.
 Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
     if (text.empty() || text.front() != '/') {
         recordChat(ChatLine::Kind::ToAll, 0, 0, text, false);
@@ -526,7 +536,7 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
 
     Outcome result = Outcome::failure("unknown command");
     auto byName = [&](std::string_view name) { return findPlayerByName(name); };
-    if (word == "wanted") {
+    if (word == "spec" || word == "wanted") {
         const Player* p = byName(arg);
         result = p ? playerLeaves(p->plid, out)
                    : Outcome::failure("no player '" + std::string(arg) + "'");
@@ -536,7 +546,7 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
             const Connection* c = findConnectionByUser(arg);
             if (c) p = playerOf(c->ucid);
         }
-        result = p ? playerToPits(p->plid, out)
+        result = p ? sendToPitLane(p->plid, out)
                    : Outcome::failure("no player or user '" + std::string(arg) + "'");
     } else if (word == "kick") {
         const Connection* c = findConnectionByUser(arg);
@@ -558,10 +568,9 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
         if (mins < 1 || mins > 255) {
             result = Outcome::failure("/qual needs minutes (1 to 255)");
         } else {
-            SessionSpec wanted;
-            wanted.kind = SessionKind::Qualifying;
-            wanted.qualMins = mins;
-            result = startSession(wanted, out);
+            session_.qualMins = mins;
+            reportStateIfChanged(out);
+            result = Outcome::success();
         }
     }
     chat_[commandLine].acted = result.ok;
@@ -592,8 +601,15 @@ Outcome ServerModel::startSession(const SessionSpec& wanted, Outbox& out) {
         return Outcome::failure("a race needs at least one lap");
     if (s.kind == SessionKind::Qualifying && s.qualMins == 0)
         return Outcome::failure("a qualifying needs its length in minutes");
+    if (s.numNodes == 0) return Outcome::failure("a track needs path nodes");
+    if (s.finish >= s.numNodes || s.split1 >= s.numNodes || s.split2 >= s.numNodes ||
+        s.split3 >= s.numNodes)
+        return Outcome::failure("the finish and split nodes must lie below the node count (" +
+                                std::to_string(s.numNodes) + ")");
+    if (!drivingActive()) movedUntilMs_ = nowMs_;  // cars were idle until now
     session_ = s;
     for (auto& p : players_) p.penalty = PENALTY_NONE;
+    placeCarsForSession();
     // The grid order first, then the start itself.
     out.push_back(encode(reoFor(0)));
     emit(encode(rstFor(0)), out);

@@ -1,6 +1,6 @@
 // The game state of the simulated LFS server: connections, players, the
-// session, the state flags, each connection's screen of InSim buttons and the
-// chat the server shows.
+// session, the state flags, each connection's screen of InSim buttons, the
+// chat the server shows, and the cars on track (driving.h, driving.cpp).
 //
 // The model has no sockets and no threads. Every change appends to an Outbox
 // the packets a real LFS server sends to its InSim client for that change, in
@@ -17,6 +17,7 @@
 
 #include "common/fixed_string.h"
 #include "insim/packets.h"
+#include "lfs-sim/driving.h"
 
 namespace tmx::sim {
 
@@ -61,6 +62,7 @@ struct Player {
     FixedString<16> skin;
     bool inPits = false;  // in the garage (IS_PLP), still in the race
     std::uint8_t penalty = insim::PENALTY_NONE;
+    CarState carState;  // the car on track (driving.h)
 
     bool isAi() const { return (ptype & insim::PTYPE_AI) != 0; }
 };
@@ -79,6 +81,7 @@ struct Session {
     std::uint16_t hostFlags = 1 | 2 | 32;  // HOSTF_CAN_VOTE | CAN_SELECT | MID_RACE
     std::uint16_t numNodes = 400;
     std::uint16_t finish = 0;
+    // Split nodes; 0 or the finish node: no such split.
     std::uint16_t split1 = 130;
     std::uint16_t split2 = 260;
     std::uint16_t split3 = 0;
@@ -100,6 +103,14 @@ struct SessionSpec {
     int split1 = -1;
     int split2 = -1;
     int split3 = -1;
+};
+
+// A race with cars that drive: the `race` verb and LfsSim::startRace.
+struct RaceSpec {
+    int laps = 5;
+    int cars = -1;         // cars wanted on track (-1: the ones there are); missing ones join
+    double paceKmh = 120;  // pace of the first car
+    double spreadKmh = 2;  // each further car is this much slower
 };
 
 // A player joining the track; -1 / empty means "as LFS would choose".
@@ -214,6 +225,31 @@ public:
     Outcome entryScreen(Outbox& out);
     Outcome setStateFlags(std::uint16_t flags, Outbox& out);
 
+    // ---- Driving (driving.cpp) ---------------------------------------------
+    // Cars move and report only while driving is on and a session runs; every
+    // driving call below switches it on. Updates run one report interval
+    // apart, counted from when the cars last moved.
+    void setDriving(bool on);
+    bool driving() const { return driving_; }
+    // What the InSim client asked for: IS_MCI packets (ISF_MCI) and their
+    // interval (also the update interval; at least 50 ms).
+    void setCarReports(bool on, int intervalMs);
+    int updateIntervalMs() const { return updateMs_; }
+    void setDrivingSettings(const DrivingSettings& settings) { settings_ = settings; }
+    const DrivingSettings& drivingSettings() const { return settings_; }
+    // Runs the updates due at or before nowMs (at most maxUpdates); returns how many ran.
+    int updateCars(std::int64_t nowMs, Outbox& out, int maxUpdates = 1 << 30);
+    // The car drives at paceKmh (out of its pit box when it stands there).
+    Outcome driveCar(int plid, double paceKmh);
+    Outcome setCarMotion(int plid, const CarMotion& motion);
+    // Into the pit lane on that lap (0: the next time it passes the entry);
+    // stopMs 0 drives through (serving a drive-through or stop-go penalty).
+    Outcome planPitStop(int plid, int lap, int stopMs);
+    // The car is moved to its pit box (/pitlane): IS_PLA enter when it was on track.
+    Outcome sendToPitLane(int plid, Outbox& out);
+    // Fills the grid, gives the cars their paces and starts the race.
+    Outcome startRace(const RaceSpec& race, Outbox& out);
+
     // ---- Packets from the InSim client -------------------------------------
     // IS_MST: a host command when it begins with '/', else chat to everybody.
     Outcome hostMessage(std::string_view text, Outbox& out);
@@ -241,6 +277,25 @@ private:
                     std::string_view text, bool acted);
     Outcome placeButton(std::uint8_t ucid, const insim::IS_BTN& btn);
 
+    // Driving internals (driving.cpp).
+    struct Path;
+    struct TimedPacket;
+    Path trackPath() const;
+    bool drivingActive() const { return driving_ && session_.running(); }
+    Player* carOnTrack(int plid, Outcome& why);
+    void placeInBox(Player& p);
+    void placeCarsForSession();
+    void runUpdate(std::int64_t fromMs, std::int64_t toMs, Outbox& out);
+    void moveCar(Player& p, const Path& path, std::int64_t fromMs, std::int64_t toMs,
+                 std::vector<TimedPacket>& events);
+    void passMarks(Player& p, const Path& path, double from, double to, double startMs,
+                   double speed, std::vector<TimedPacket>& events);
+    void carFinishes(Player& p, double atMs, std::vector<TimedPacket>& events);
+    void rankCars();
+    void raiseFlags(const Path& path, Outbox& out);
+    void reportCars(const Path& path, Outbox& out) const;
+    double nodesPerMs(const CarState& car) const;
+
     std::vector<Connection> connections_;
     std::vector<Player> players_;
     Session session_;
@@ -252,6 +307,17 @@ private:
     bool msoColours_ = false;
     std::uint8_t prefix_ = 0;
     std::int64_t nowMs_ = 0;
+
+    // Driving.
+    DrivingSettings settings_;
+    bool driving_ = false;
+    bool carReports_ = true;
+    int updateMs_ = 250;
+    std::int64_t movedUntilMs_ = 0;  // cars have moved up to this time
+    std::int64_t clockStartMs_ = 0;  // ETime 0: the green light, or the session start
+    bool raceWon_ = false;
+    int finishers_ = 0;          // cars that finished (IS_FIN given)
+    int finishersReported_ = 0;  // of those, the ones IS_STA NumFinished counts already
 };
 
 }  // namespace tmx::sim

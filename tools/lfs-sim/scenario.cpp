@@ -112,6 +112,14 @@ constexpr std::array<Choice, 4> kSessionKinds = {{
 }};
 constexpr std::array<Choice, 3> kAwaitKinds = {{{"client", 0}, {"packet", 1}, {"disconnect", 2}}};
 constexpr std::array<Choice, 2> kOnOff = {{{"on", 1}, {"off", 0}}};
+constexpr std::array<Choice, 6> kMotions = {{
+    {"drive", static_cast<int>(Motion::Driving)},
+    {"stop", static_cast<int>(Motion::Stopped)},
+    {"reverse", static_cast<int>(Motion::Reversing)},
+    {"spin", static_cast<int>(Motion::Spinning)},
+    {"slide", static_cast<int>(Motion::Sliding)},
+    {"wrongway", static_cast<int>(Motion::WrongWay)},
+}};
 
 struct ChoiceList {
     const Choice* items = nullptr;
@@ -364,6 +372,60 @@ StepResult runDrive(ScenarioRunner::Context& c, const ScenarioStep& s) {
     return fromOutcome(c.sim.joinTrack(wanted));
 }
 
+std::int64_t timeArg(const ScenarioStep& s, const char* key, std::int64_t fallback) {
+    const std::string* v = s.arg(key);
+    std::int64_t ms = fallback;
+    if (v) parseTimeMs(*v, ms);
+    return ms;
+}
+
+StepResult runRace(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    RaceSpec race;
+    race.laps = static_cast<int>(intArg(s, "laps", race.laps));
+    race.cars = static_cast<int>(intArg(s, "cars", -1));
+    race.paceKmh = static_cast<double>(intArg(s, "pace", 120));
+    race.spreadKmh = static_cast<double>(intArg(s, "spread", 2));
+    return fromOutcome(c.sim.startRace(race));
+}
+
+StepResult runCar(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    int kind = 0;
+    ChoiceList(kMotions).find(s.words[0], kind);
+    CarMotion motion;
+    motion.kind = static_cast<Motion>(kind);
+    motion.kmh = static_cast<double>(intArg(s, "speed", -1));
+    motion.angleDeg = static_cast<double>(intArg(s, "angle", 0));
+    motion.forMs = timeArg(s, "for", 0);
+    return onPlayer(c, s, [&](ServerModel& m, const Player& p, Outbox&) {
+        if (motion.kind != Motion::Driving || motion.forMs > 0)
+            return m.setCarMotion(p.plid, motion);
+        if (motion.kmh < 0 && p.carState.paceKmh <= 0)
+            return Outcome::failure("car drive needs speed= (the car has no pace yet)");
+        return m.driveCar(p.plid, motion.kmh >= 0 ? motion.kmh : p.carState.paceKmh);
+    });
+}
+
+StepResult runPitstop(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    const int lap = static_cast<int>(intArg(s, "lap", 0));
+    const int stopMs = static_cast<int>(timeArg(s, "stop", 10000));
+    return onPlayer(c, s, [&](ServerModel& m, const Player& p, Outbox&) {
+        return m.planPitStop(p.plid, lap, stopMs);
+    });
+}
+
+StepResult runDriving(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    return fromOutcome(c.sim.apply([&](ServerModel& m, Outbox&) {
+        DrivingSettings settings = m.drivingSettings();
+        if (s.arg("nodelen")) settings.nodeLengthM = static_cast<double>(intArg(s, "nodelen", 5));
+        settings.startDelayMs = static_cast<int>(timeArg(s, "startdelay", settings.startDelayMs));
+        settings.pitSpeedKmh =
+            static_cast<double>(intArg(s, "pitspeed", static_cast<long long>(settings.pitSpeedKmh)));
+        m.setDrivingSettings(settings);
+        if (!s.words.empty()) m.setDriving(s.words[0] == "on");
+        return Outcome::success();
+    }));
+}
+
 StepResult runRaw(ScenarioRunner::Context& c, const ScenarioStep& s) {
     std::vector<std::uint8_t> bytes;
     for (const auto& w : s.words) parseHex(w, bytes);
@@ -393,6 +455,7 @@ const std::vector<VerbSpec>& verbs() {
              std::int64_t ms = 0;
              parseTimeMs(s.words[0], ms);
              c.clock.sleepMs(static_cast<int>(ms));
+             c.sim.updateCars();
              return ok();
          }},
         {"await",
@@ -520,7 +583,7 @@ const std::vector<VerbSpec>& verbs() {
           {"weather", ArgType::Int, false, 0, 255},
           {"wind", ArgType::Int, false, 0, 2},
           {"hostflags", ArgType::Int, false, 0, 65535},
-          {"nodes", ArgType::Int, false, 0, 65535},
+          {"nodes", ArgType::Int, false, 1, 65535},
           {"finish", ArgType::Int, false, 0, 65535},
           {"split1", ArgType::Int, false, 0, 65535},
           {"split2", ArgType::Int, false, 0, 65535},
@@ -529,6 +592,42 @@ const std::vector<VerbSpec>& verbs() {
          false,
          nullptr,
          runSession},
+        {"race",
+         "race laps=N [cars=N] [pace=KMH] [spread=KMH]",
+         {{"laps", ArgType::Int, true, 1, 1000},
+          {"cars", ArgType::Int, false, 1, 32},
+          {"pace", ArgType::Int, false, 1, 700},
+          {"spread", ArgType::Int, false, 0, 100}},
+         {},
+         false,
+         nullptr,
+         runRace},
+        {"car",
+         "car plid=N|pname=NICK|ucid=N drive|stop|reverse|spin|slide|wrongway [speed=KMH] "
+         "[angle=DEG] [for=TIME]",
+         withPlayerKeys({{"speed", ArgType::Int, false, 0, 700},
+                         {"angle", ArgType::Int, false, 1, 1440},
+                         {"for", ArgType::Time, false}}),
+         {{nullptr, ArgType::Choice, true, 0, 0, kMotions}},
+         false,
+         checkPlayerSelector,
+         runCar},
+        {"pitstop",
+         "pitstop plid=N|pname=NICK|ucid=N [lap=N] [stop=TIME]",
+         withPlayerKeys({{"lap", ArgType::Int, false, 0, 65535}, {"stop", ArgType::Time, false}}),
+         {},
+         false,
+         checkPlayerSelector,
+         runPitstop},
+        {"driving",
+         "driving [on|off] [nodelen=METRES] [startdelay=TIME] [pitspeed=KMH]",
+         {{"nodelen", ArgType::Int, false, 1, 100},
+          {"startdelay", ArgType::Time, false},
+          {"pitspeed", ArgType::Int, false, 1, 300}},
+         {{nullptr, ArgType::Choice, false, 0, 0, kOnOff}},
+         false,
+         nullptr,
+         runDriving},
         {"end-multiplayer",
          "end-multiplayer",
          {},
@@ -878,6 +977,7 @@ ScenarioRunner::ScenarioRunner(LfsSim& sim, platform::Clock& clock, Console* log
 StepResult ScenarioRunner::execute(const ScenarioStep& step) {
     const VerbSpec* verb = findVerb(step.verb);
     if (!verb) return fail("unknown verb \"" + step.verb + "\"");
+    ctx_.sim.updateCars();  // the cars are where the clock says before the step acts
     if (log_)
         log_->out("%8.3f == line %d: %s\n", static_cast<double>(ctx_.sim.elapsedMs()) / 1000.0,
                   step.line, printable(step.source.empty() ? step.verb : step.source).c_str());
