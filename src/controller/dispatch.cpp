@@ -39,12 +39,19 @@ int TMX_MAIN::Dispatch(std::uint8_t type) {
         case ISP_TOC: return deliver(&TMX_MAIN::onTakeOver);
         case ISP_CRS: return deliver(&TMX_MAIN::onCarReset);
         case ISP_MSO: return deliver(&TMX_MAIN::onChatMessage);
-        // Session, lap, pit, flag and car packets reach their handlers as
-        // race control is built; until then they are taken off quietly.
-        case ISP_RST: case ISP_LAP: case ISP_SPX: case ISP_PIT: case ISP_PSF: case ISP_PLA:
-        case ISP_PEN: case ISP_FLG: case ISP_FIN: case ISP_REO: case ISP_MCI:
-            link->TakePacket();
-            return 0;
+        case ISP_RST: return deliver(&TMX_MAIN::onRaceStart);
+        case ISP_REO: return deliver(&TMX_MAIN::onGridOrder);
+        case ISP_FIN: return deliver(&TMX_MAIN::onFinish);
+        case ISP_LAP: return deliver(&TMX_MAIN::onLap);
+        case ISP_SPX: return deliver(&TMX_MAIN::onSplit);
+        case ISP_PLA: return deliver(&TMX_MAIN::onPitLane);
+        case ISP_PIT: return deliver(&TMX_MAIN::onPitStop);
+        case ISP_PSF: return deliver(&TMX_MAIN::onPitStopDone);
+        case ISP_PEN: return deliver(&TMX_MAIN::onPenalty);
+        case ISP_MCI: return deliver(&TMX_MAIN::onCarPositions);
+        // Flags reach their handler with flag handling; until then they are
+        // taken off quietly.
+        case ISP_FLG: link->TakePacket(); return 0;
         default: break;
     }
     // Every other packet is of no use to the controller: taken off the link,

@@ -1,6 +1,5 @@
 #include "controller/tmx_main.h"
 
-#include <cstdlib>
 #include <string>
 
 #include "data/config_reader.h"
@@ -44,7 +43,7 @@ void TMX_MAIN::Run() {
         return;
     }
 
-    std::srand(static_cast<unsigned>(clock_.now()));
+    random.seed(static_cast<std::uint32_t>(clock_.now()));
     console_.out("\n     Init completed.  Controller %d started.", slot);
     if (cityGame == 0) {
         console_.out("\n     Started TMX-Mode");

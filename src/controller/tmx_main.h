@@ -15,6 +15,7 @@
 
 #include "common/console.h"
 #include "common/fixed_string.h"
+#include "common/random.h"
 #include "controller/refused_ids.h"
 #include "controller/resync_state.h"
 #include "controller/server_facts.h"
@@ -26,8 +27,9 @@
 #include "insim/packets.h"
 #include "info/event_monitor_state.h"
 #include "master/control_fields.h"
-#include "race/session_state.h"
 #include "race/driver_race.h"
+#include "race/positions_state.h"
+#include "race/session_state.h"
 #include "platform/clock.h"
 
 namespace tmx {
@@ -134,23 +136,86 @@ public:
     void CheckCarSet();
     void EndWatching(int index);
 
-    // ---- Race control (race) -----------------------------------------------------
-    void RaceTick();
+    // ---- Event monitor, rankings, lap display (info) -----------------------------------
+    // Raises an event of the monitor list (type, a value such as a time, the
+    // driver's name).
+    void RaiseEvent(int type, std::int64_t value, const char* name);
+    // The driver's place in the server ranking of his combination, -1 unranked.
+    int ServerRank(int index) const;
+    // The pit board near the finish line.
+    void ShowPitBoard(int index);
+
+    // ---- Race control: the loop's ticks (race/second_tick.cpp) --------------------------
+    // Once per loop pass, in this order: skill summaries, session rules,
+    // flags, pending penalties, monitor display timers.
     void SecondTick();
     void StartProcedureStep();
+    bool RollingStartTakesLateCars() const;
+    // The per-race fields a driver starts with when he joins the race.
+    void SetJoinValues(int index);
+
+    // ---- Session tracking (race/session.cpp, race/laps.cpp) -----------------------------
+    int onRaceStart(const insim::IS_RST& rst);
+    int onGridOrder(const insim::IS_REO& reo);
+    int onFinish(const insim::IS_FIN& fin);
+    int onLap(const insim::IS_LAP& lap);
+    int onSplit(const insim::IS_SPX& spx);
     void OpenTrack();
     void OpenPitLane();
     // Opens the pit lane, and the track unless a qualifying start window holds it.
     void OpenTrackAndPitLane();
     void CheckQualifyingEnd();
-    void SetJoinValues(int index);
-    bool RollingStartTakesLateCars() const;
-    void StartPositionFreeze();
-    void ClearFlags(int index);
+    // Marks the driver done under the qualifying rules (event 13 the first time).
+    void MarkQualifyingDone(int index);
+    // The lap and try limits at a pit exit onto an open track: true when the
+    // exit was refused.
+    bool ApplyQualifyingExitLimits(int index);
+    // A pit exit refused under the qualifying rules (the system line, skill points).
+    void RefuseQualifyingExit(int index, int tmxmLine, int points, int reason);
+    void SessionTick();
+    void MonitorDisplayTimers();
+
+    // ---- Pit lane and penalties (race/pit_lane.cpp, race/penalties.cpp) ------------------
+    int onPitLane(const insim::IS_PLA& pla);
+    int onPitStop(const insim::IS_PIT& pit);
+    int onPitStopDone(const insim::IS_PSF& psf);
+    int onPenalty(const insim::IS_PEN& pen);
+    void QueuePenalty(int index, int kind);
+    void GivePenalty(int index);
+    void PenaltyTick();
+    // Every penalty of the driver: pending, queued and the LFS one.
+    void ClearPenalties(int index);
+    void PitWindowsAtLap(int index, const insim::IS_LAP& lap);
+    void AutoPitLaneAtLap(int index, const insim::IS_LAP& lap);
+    void AutoPitLaneAtSplit(int index, const insim::IS_SPX& spx);
+    // A driver in the pits moving while the pit lane is closed.
+    void ClosedPitLaneExitCheck(int index);
+
+    // ---- Skill system (race/skill.cpp) -----------------------------------------------------
     void StartSkill(int ucid, int plid);
     void CommitSkill(int ucid, int plid);
     void ChangeSkillPoints(int index, int points, int reason);
     int StoredSkill(int ucid, int plid) const;
+    int CurrentSkill(int ucid, int plid) const;
+    void LapSkillPoints(int index);
+    void SkillSummary(int index);
+    void SkillSummaryTick();
+
+    // ---- Car positions and the race tick (race/car_positions.cpp) -------------------------
+    int onCarPositions(const insim::IS_MCI& mci);
+    void RaceTick();
+    // Both stored car reports invalid, nothing received.
+    void ResetCarReports(int index);
+    void StartPositionFreeze();
+
+    // ---- Flags and conduct (race/flags.cpp) ------------------------------------------------
+    void FlagTick();
+    void ClearFlags(int index);
+    // The race tick's conduct steps: places gained and lost, the checks and
+    // timers of one driver, the release of the start grid.
+    void ConductPlaces(int index, int position, int lastPosition);
+    void CheckConduct(int index);
+    void ReleaseGrid(int index);
 
     // ---- City game (city) --------------------------------------------------------
     void CityTick();
@@ -194,7 +259,11 @@ public:
     ResyncState resync;          // table resynchronisation
     SessionState session;        // session, start phase, track and pit lane
     EventMonitorState monitor;   // the event list as the monitors show it
+    PositionsState positions;    // race order and track order
     const data::cl_Language* serverLanguage = nullptr;
+
+    // Random draws: seeded from the clock at start, scripted by tests.
+    Random random;
 
     // ---- The table ----------------------------------------------------------------------------
     std::array<data::cl_LfsPlayer, kTableSize> table;

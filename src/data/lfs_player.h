@@ -11,6 +11,7 @@
 #include "data/player_database.h"
 #include "info/driver_display.h"
 #include "insim/packets.h"
+#include "race/driver_flags.h"
 #include "race/driver_pit.h"
 #include "race/driver_position.h"
 #include "race/driver_race.h"
@@ -86,6 +87,7 @@ public:
     DriverPosition position;  // car reports and places
     DriverPit pit;            // penalties and pit windows
     DriverSkill skill;        // skill points of the race and the summary
+    DriverFlags flags;        // yellow flags of the lap
     DriverDisplay display;    // status bar, event monitor, tracking
     std::int32_t lapCounter = 0;  // laps of the lap display in this session
 

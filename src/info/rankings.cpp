@@ -8,4 +8,6 @@ namespace tmx {
 void TMX_MAIN::BuildRankings() {}
 void TMX_MAIN::CheckCarSet() {}
 
+int TMX_MAIN::ServerRank(int) const { return -1; }
+
 }  // namespace tmx

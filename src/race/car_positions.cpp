@@ -3,8 +3,11 @@
 
 namespace tmx {
 
+using namespace insim;
+
+int TMX_MAIN::onCarPositions(const IS_MCI&) { return 0; }
 void TMX_MAIN::RaceTick() {}
+void TMX_MAIN::ResetCarReports(int) {}
 void TMX_MAIN::StartPositionFreeze() {}
-void TMX_MAIN::ClearFlags(int) {}
 
 }  // namespace tmx

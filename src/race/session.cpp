@@ -1,29 +1,28 @@
-// Session tracking: track and pit-lane state, qualifying rules, the ticks.
+// Session tracking: session starts, the grid order, the finish, track and
+// pit-lane state, and the qualifying rules with their tick.
 #include "controller/tmx_main.h"
 
 namespace tmx {
 
-void TMX_MAIN::OpenTrack() { session.trackClosed = 0; }
-void TMX_MAIN::OpenPitLane() { session.pitLaneClosed = 0; }
+using namespace insim;
+
+void TMX_MAIN::OpenTrack() { session.trackClosed = false; }
+void TMX_MAIN::OpenPitLane() { session.pitLaneClosed = false; }
 
 void TMX_MAIN::OpenTrackAndPitLane() {
     OpenPitLane();
     if (!(session.raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
 }
 
-// The qualifying limits close the session once every driver is done; with no
-// qualifying rules running nobody is marked done.
+int TMX_MAIN::onRaceStart(const IS_RST&) { return 0; }
+int TMX_MAIN::onGridOrder(const IS_REO&) { return 0; }
+int TMX_MAIN::onFinish(const IS_FIN&) { return 0; }
+
 void TMX_MAIN::CheckQualifyingEnd() {}
-
-// The per-race fields a newly joining driver starts with.
-void TMX_MAIN::SetJoinValues(int index) {
-    if (index < 0 || index >= usedEntries) return;
-    data::cl_LfsPlayer& e = entry(index);
-    e.pit.pendingPenalty = 0;
-    e.race.qualifyingDone = 0;
-}
-
-// Second tick of race control: flags, safety car and session rules.
-void TMX_MAIN::SecondTick() {}
+void TMX_MAIN::MarkQualifyingDone(int) {}
+bool TMX_MAIN::ApplyQualifyingExitLimits(int) { return false; }
+void TMX_MAIN::RefuseQualifyingExit(int, int, int, int) {}
+void TMX_MAIN::SessionTick() {}
+void TMX_MAIN::MonitorDisplayTimers() {}
 
 }  // namespace tmx

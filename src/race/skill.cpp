@@ -46,4 +46,9 @@ void TMX_MAIN::ChangeSkillPoints(int index, int points, int reason) {
     e.skill.racePoints += points;
 }
 
+int TMX_MAIN::CurrentSkill(int, int) const { return 0; }
+void TMX_MAIN::LapSkillPoints(int) {}
+void TMX_MAIN::SkillSummary(int) {}
+void TMX_MAIN::SkillSummaryTick() {}
+
 }  // namespace tmx

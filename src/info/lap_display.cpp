@@ -1,0 +1,10 @@
+// Lap and sector times, and the pit board.
+#include "controller/tmx_main.h"
+
+namespace tmx {
+
+// The pit board is drawn by the lap display; until it exists the board only
+// counts as shown for this lap.
+void TMX_MAIN::ShowPitBoard(int) {}
+
+}  // namespace tmx

@@ -1,0 +1,22 @@
+// The controller's second tick, and the values a driver starts a race with.
+#include "controller/tmx_main.h"
+
+namespace tmx {
+
+void TMX_MAIN::SecondTick() {
+    SkillSummaryTick();
+    SessionTick();
+    if (!isCity()) FlagTick();
+    PenaltyTick();
+    MonitorDisplayTimers();
+}
+
+void TMX_MAIN::SetJoinValues(int index) {
+    if (index < 0 || index >= usedEntries) return;
+    data::cl_LfsPlayer& e = entry(index);
+    e.pit = DriverPit{};  // no penalty pending or queued, no pit entry, every window open
+    e.race.qualifyingDone = false;
+    e.flags = DriverFlags{};
+}
+
+}  // namespace tmx

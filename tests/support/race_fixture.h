@@ -1,0 +1,114 @@
+// A running controller on a simulated server, for race-control scenarios:
+// sessions, drivers on track, packets sent by hand, and what drivers see.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/controller_fixture.h"
+
+namespace tmx::testing {
+
+class RaceFixture : public ControllerFixture {
+protected:
+    // Every language line reads "<block> <line> %%", so a test sees which line
+    // was shown and what value went into it.
+    std::string masterLanguage() const override {
+        std::string text = "<(cr)>\r\n\"ori\"\r\n\"Original\"\r\n\"TMX team\"\r\n\"2026\"\r\n";
+        const struct {
+            const char* block;
+            int lines;
+        } blocks[] = {{"tmxm", 72}, {"team", 128}, {"orga", 64}, {"time", 16},
+                      {"pace", 16}, {"safe", 24},  {"trac", 16}, {"even", 32}};
+        for (const auto& b : blocks) {
+            text += std::string("<") + b.block + ">\r\n";
+            for (int i = 0; i < b.lines; ++i)
+                text += "\"" + std::string(b.block) + " " + std::to_string(i) + " %%\"\r\n";
+        }
+        return text;
+    }
+    static std::string line(const char* block, int n, const std::string& value = "%%") {
+        return std::string(block) + " " + std::to_string(n) + " " + value;
+    }
+
+    // A guest who takes a car; returns his PLID.
+    int driver(int ucid, const char* user, const char* nick, const char* car = "XRT") {
+        joinGuest(ucid, user, nick);
+        const int plid = joinTrack(ucid, false, car);
+        barrier();
+        return plid;
+    }
+    int indexOfPlayer(int plid) const { return c.FindIndex(-1, plid); }
+
+    void startSession(sim::SessionKind kind, int laps = 0, int qualMins = 0) {
+        sim::SessionSpec s;
+        s.kind = kind;
+        s.laps = laps;
+        s.qualMins = qualMins;
+        sim::Outcome o = simulator->startSession(s);
+        ASSERT_TRUE(o.ok) << o.error;
+        barrier();
+    }
+
+    // Sends a packet made by hand and waits until the controller handled it.
+    void send(const RawPacket& packet) {
+        ASSERT_TRUE(simulator->sendPacket(packet));
+        barrier();
+    }
+    static RawPacket lapPacket(int plid, int lapsDone, std::uint32_t lapMs = 90000) {
+        IS_LAP lap;
+        lap.PLID = static_cast<std::uint8_t>(plid);
+        lap.LTime = lapMs;
+        lap.ETime = lapMs * static_cast<std::uint32_t>(lapsDone);
+        lap.LapsDone = static_cast<std::uint16_t>(lapsDone);
+        return encode(lap);
+    }
+    static RawPacket splitPacket(int plid, int split, std::uint32_t ms = 30000) {
+        IS_SPX spx;
+        spx.PLID = static_cast<std::uint8_t>(plid);
+        spx.Split = static_cast<std::uint8_t>(split);
+        spx.STime = ms;
+        spx.ETime = ms;
+        return encode(spx);
+    }
+    static RawPacket pitLanePacket(int plid, std::uint8_t fact) {
+        IS_PLA pla;
+        pla.PLID = static_cast<std::uint8_t>(plid);
+        pla.Fact = fact;
+        return encode(pla);
+    }
+
+    // What a connection sees: a button's text ("" when there is none), a line
+    // of a channel (team 110, organisation 130, system 140).
+    std::string buttonText(int ucid, int clickId) {
+        flushToSim();
+        for (const auto& b : simulator->screen(ucid))
+            if (b.clickId == clickId) return b.text.str();
+        return "";
+    }
+    std::string teamText(int ucid, int row) { return buttonText(ucid, 110 + row); }
+    std::string orgaText(int ucid, int row) { return buttonText(ucid, 130 + row); }
+    std::string systemText(int ucid, int row) { return buttonText(ucid, 140 + row); }
+
+    // Chat lines since the mark: host commands ("/p_dt Alice"), private
+    // messages to one connection.
+    void markChat() {
+        flushToSim();
+        chatMark = simulator->snapshot().model.chat().size();
+    }
+    std::vector<std::string> chatSince(sim::ChatLine::Kind kind, int ucid = -1) {
+        flushToSim();
+        const sim::SimState s = simulator->snapshot();
+        std::vector<std::string> lines;
+        const auto& log = s.model.chat();
+        for (std::size_t i = chatMark; i < log.size(); ++i)
+            if (log[i].kind == kind && (ucid < 0 || log[i].ucid == ucid)) lines.push_back(log[i].text);
+        return lines;
+    }
+    std::vector<std::string> hostCommands() { return chatSince(sim::ChatLine::Kind::Command); }
+    std::vector<std::string> privateTo(int ucid) { return chatSince(sim::ChatLine::Kind::Private, ucid); }
+
+    std::size_t chatMark = 0;
+};
+
+}  // namespace tmx::testing
