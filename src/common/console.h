@@ -30,6 +30,8 @@ public:
     void out(const char* fmt, ...) TMX_PRINTF(2, 3);
     // printf-style text to the error stream.
     void err(const char* fmt, ...) TMX_PRINTF(2, 3);
+    // printf-style text to standard output, from a caller's own arguments.
+    void outv(const char* fmt, std::va_list args) TMX_PRINTF(2, 0) { vwrite(Stream::Out, fmt, args); }
     // Text written as it is (no format interpretation).
     void text(std::string_view s) { write(Stream::Out, s); }
 

@@ -26,7 +26,7 @@ int TMX_MAIN::Dispatch(std::uint8_t type) {
             return onVersion(version);
         }
         case ISP_TINY:
-            if (debugOn()) console_.out(" ISP_Tiny ");
+            debug(" ISP_Tiny ");
             return deliver(&TMX_MAIN::onTiny);
         case ISP_STA: return deliver(&TMX_MAIN::onState);
         case ISP_ISM: return deliver(&TMX_MAIN::onServerStart);
@@ -72,7 +72,7 @@ int TMX_MAIN::onChatMessage(const IS_MSO& mso) { return commands::HandleChatMess
 
 int TMX_MAIN::onVersion(const IS_VER& version) {
     server.lastVersion = version;
-    if (debugOn()) console_.out("IS_VER");
+    debug("IS_VER");
     if (server.lastVersion.InSimVer != kInsimVersion) {
         runRequest = RUN_STOP;
         return -1;
@@ -82,9 +82,9 @@ int TMX_MAIN::onVersion(const IS_VER& version) {
 
 void TMX_MAIN::ResetDisplayFields(int index) {
     data::cl_LfsPlayer& e = entry(index);
-    e.display.qualifyingButton = 0;
-    e.display.statusBarDrawn = 0;
-    e.display.displayFlag = 0;
+    e.display.qualifyingButton = false;
+    e.display.statusBarDrawn = false;
+    e.display.displayFlag = false;
     e.display.monitorState = 0;
     e.display.monitorTime = clock_.now();
     e.display.watchTarget = data::kNoEntry;
@@ -105,18 +105,18 @@ void TMX_MAIN::RemoveAllButHost() {
 }
 
 int TMX_MAIN::onTiny(const IS_TINY& tiny) {
-    if (debugOn()) console_.out("IS_TINY :  Typ: %d", tiny.SubT);
+    debug("IS_TINY :  Typ: %d", tiny.SubT);
     if (tiny.SubT == TINY_MPE) {
-        if (debugOn()) console_.out("  -->  Mulitplayer ends");
+        debug("  -->  Mulitplayer ends");
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
         RemoveAllButHost();
-        server.multiplayerEnded = 1;
+        server.multiplayerEnded = true;
     } else if (tiny.SubT == TINY_REN) {
-        if (debugOn()) console_.out("  -->  Setupscreen");
+        debug("  -->  Setupscreen");
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
-        server.setupScreen = 1;
+        server.setupScreen = true;
     }
     return 0;
 }
@@ -125,46 +125,69 @@ int TMX_MAIN::onState(const IS_STA& sta) {
     server.lastState = sta;
     resync.expectedPlayers = sta.NumP;
     resync.expectedConnections = sta.NumConns;
-    const bool debug = debugOn();
-    if (debug) console_.out("IS_STA");
-    const std::int32_t previousKind = server.serverKind;
+    debug("IS_STA");
+    const ServerKind previousKind = server.serverKind;
     server.weather = sta.Weather;
     server.wind = sta.Wind;
-    server.multiplayerEnded = 0;
-    if (debug) console_.out(" FLAG: %d,", static_cast<int>(sta.Flags) - ISS_VISIBLE);
+    server.multiplayerEnded = false;
+    debug(" FLAG: %d,", static_cast<int>(sta.Flags) - ISS_VISIBLE);
 
+    stateServerKind(sta);
+    if (runRequest.load() == RUN_CONNECTING) {
+        server.currentTrack = sta.Track;
+        return 0;
+    }
+    if (sta.NumConns < 2 || sta.NumP == 0) {
+        OpenTrackAndPitLane();
+        CheckCarSet();
+        std::int32_t active = ACT_ACTIVE;
+        activity.compare_exchange_strong(active, ACT_IDLE);
+    }
+
+    stateRaceState(sta);
+    stateTrackChange(sta);
+    if (server.serverKind == SK_MULTI_REPLAY) {
+        for (int i = 0; i < usedEntries; ++i) entry(i).language = serverLanguage;
+    }
+
+    stateTableCounts(sta, previousKind);
+    return 0;
+}
+
+// The entry screen empties the table; the flags tell the kind of server.
+void TMX_MAIN::stateServerKind(const IS_STA& sta) {
     if (sta.Flags & ISS_FRONT_END) {
-        if (debug) console_.out("-EntryScreen");
+        debug("-EntryScreen");
         link->ClearAll();
         for (int i = 0; i < usedEntries; ++i) ResetDisplayFields(i);
         RemoveAllButHost();
-        server.multiplayerEnded = 1;
+        server.multiplayerEnded = true;
     }
 
     const bool game = sta.Flags & ISS_GAME;
     const bool multi = sta.Flags & ISS_MULTI;
     if (game) {
-        if (debug) console_.out(" -Game/Mpr");
-        server.multiplayer = 0;
+        debug(" -Game/Mpr");
+        server.multiplayer = false;
     }
     if (sta.Flags & ISS_REPLAY) {
-        if (debug) console_.out(" -SprReplay");
+        debug(" -SprReplay");
         server.serverKind = SK_SINGLE_REPLAY;
-        server.multiplayer = 0;
+        server.multiplayer = false;
     }
     if (multi) {
-        if (debug) console_.out(" -Multi");
-        server.multiplayer = 1;
+        debug(" -Multi");
+        server.multiplayer = true;
     }
     if (game && !multi) server.serverKind = SK_SINGLE;
     if (multi && !game) server.serverKind = SK_DEDICATED;
     if (game && multi) server.serverKind = SK_HOST_DRIVES;
     if (server.serverKind == SK_SINGLE && sta.NumConns > 1) {
         server.serverKind = SK_MULTI_REPLAY;
-        server.multiplayer = 0;
+        server.multiplayer = false;
     }
 
-    if (debug) {
+    if (debugOn()) {
         console_.out("\nDEBUG: STA: ->ViewPLID %2d,NumP %2d, NumC %2d, Wea %2d, Win %2d, TRK ",
                      sta.ViewPLID, sta.NumP, sta.NumConns, sta.Weather, sta.Wind);
         console_.out("%s", server.currentTrack.c_str());
@@ -179,20 +202,11 @@ int TMX_MAIN::onState(const IS_STA& sta) {
             default: break;
         }
     }
+}
 
-    if (runRequest.load() == RUN_CONNECTING) {
-        server.currentTrack = sta.Track;
-        return 0;
-    }
-
-    if (sta.NumConns < 2 || sta.NumP == 0) {
-        if (!(session.raceState == RS_QUALIFYING && config.qstartwindow > 0)) OpenTrack();
-        OpenPitLane();
-        CheckCarSet();
-        std::int32_t active = ACT_ACTIVE;
-        activity.compare_exchange_strong(active, ACT_IDLE);
-    }
-
+// A session the controller did not see start (its IS_RST was missed): every
+// driver waits as if he had joined before the controller was ready.
+void TMX_MAIN::stateRaceState(const IS_STA& sta) {
     RaceState state = session.raceState;
     switch (sta.RaceInProg) {
         case 0: state = RS_NONE; break;
@@ -203,16 +217,19 @@ int TMX_MAIN::onState(const IS_STA& sta) {
     if (state == RS_RACE && session.raceState == RS_RACE_FINISHED) state = RS_RACE_FINISHED;
     if (state == RS_QUALIFYING && session.raceState == RS_QUALIFYING_CLOSED) state = RS_QUALIFYING_CLOSED;
     if (state != session.raceState && session.raceState != RS_CITY) {
-        if (debug) console_.out("\nDEBUG: STA  ->Racestate has changed without notification");
+        debug("\nDEBUG: STA  ->Racestate has changed without notification");
         session.raceState = state;
         for (int i = 0; i < usedEntries; ++i) {
             entry(i).race.previousDriverStatus = entry(i).race.driverStatus;
             entry(i).race.driverStatus = DS_EARLY;
         }
     }
+}
 
+// Every driver's combination record follows a change of track.
+void TMX_MAIN::stateTrackChange(const IS_STA& sta) {
     if (sta.Track != server.currentTrack) {
-        if (debug) console_.out("\nDEBUG: STA: -> Track has changed -> Reloading Comborecords");
+        debug("\nDEBUG: STA: -> Track has changed -> Reloading Comborecords");
         for (int i = 0; i < usedEntries; ++i) {
             if (entry(i).plid != 0 && master) entry(i).SaveCombination(*master);
         }
@@ -222,14 +239,14 @@ int TMX_MAIN::onState(const IS_STA& sta) {
         }
         CheckCarSet();
     }
+}
 
-    if (server.serverKind == SK_MULTI_REPLAY) {
-        for (int i = 0; i < usedEntries; ++i) entry(i).language = serverLanguage;
-    }
-
+// Counts that differ from the table (or a multiplayer game that ended) start
+// a resynchronisation.
+void TMX_MAIN::stateTableCounts(const IS_STA& sta, ServerKind previousKind) {
     if (sta.NumConns != reportedConnections() || (previousKind != SK_SINGLE && server.multiplayerEnded)) {
         server.serverKind = SK_SINGLE;
-        if (debug) console_.out("\nDEBUG: Databasemismatch (Connections)!!!!!!!! Trying to Renew");
+        debug("\nDEBUG: Databasemismatch (Connections)!!!!!!!! Trying to Renew");
         for (int i = usedEntries - 1; i >= 0; --i) {
             if (i >= usedEntries) continue;
             data::cl_LfsPlayer& e = entry(i);
@@ -241,11 +258,10 @@ int TMX_MAIN::onState(const IS_STA& sta) {
         refused.clear();
         RequestConnections();
     }
-    return 0;
 }
 
 int TMX_MAIN::onServerStart(const IS_ISM& ism) {
-    if (debugOn()) console_.out("IS_ISM -> ReqI: %d", ism.ReqI);
+    debug("IS_ISM -> ReqI: %d", ism.ReqI);
     console_.out(ism.Host ? "   host" : "   guest");
     return 0;
 }
@@ -253,13 +269,13 @@ int TMX_MAIN::onServerStart(const IS_ISM& ism) {
 void TMX_MAIN::RequestConnections() {
     sendTiny(TINY_NCN);
     resync.phase = RP_CONNECTIONS;
-    if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
+    debug("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
 }
 
 void TMX_MAIN::RequestPlayers() {
     sendTiny(TINY_NPL);
     resync.phase = RP_PLAYERS;
-    if (debugOn()) console_.out("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
+    debug("\n\nDEBUG: sent a tiny  (Request all Connections)\n\n");
 }
 
 }  // namespace tmx

@@ -69,8 +69,61 @@ void TMX_MAIN::freeEntry(int index) {
     }
 }
 
+// What a new connection is told in chat once the controller runs.
+void TMX_MAIN::sendRunningNotice(int index) {
+    if (!isCity()) {
+        sendPrivate(index, "^2LFS Trackmarshal is running");
+        sendPrivate(index, "^2--------------------------------");
+        sendPrivate(index, "^3enter #lang to find your language");
+        sendPrivate(index, "^7enter #help for commands");
+        sendPrivate(index, "^7enter #info for sessioninfos");
+        sendPrivate(index, "^7enter #chatlevel to reduce textoutput");
+        sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
+        if (session.pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
+    } else {
+        sendPrivate(index, "^2LFS Cityrun is running");
+        sendPrivate(index, "^7(Powered by TMX)");
+        sendPrivate(index, "^7enter #help for commands");
+        sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
+    }
+}
+
+// A driver whose stored skill is below the server's minimum is told so and
+// kicked, unless he is an admin; true when he was kicked.
+bool TMX_MAIN::kickForSkill(int index) {
+    if (isCity() || !config.skillsystem) return false;
+    const data::cl_LfsPlayer& e = entry(index);
+    const int skill = StoredSkill(e.ucid, e.plid);
+    if (skill < minimumSkill) {
+        sendPrivate(index, skillKickText.c_str());
+        const std::string told = "^7TMX: ^1Your skill: " + std::to_string(skill) +
+                                 ", needed skill: " + std::to_string(minimumSkill);
+        sendPrivate(index, told.c_str());
+        if (!e.admin) {
+            const std::string kick = std::string("/kick ") + e.userName.c_str();
+            link->SendMessage(kick.c_str());
+            return true;
+        }
+        sendPrivate(index, "^7TMX: Your luck. You are an admin. puuh.");
+    }
+    return false;
+}
+
+// The welcome on the system channel: by name for a returning driver.
+void TMX_MAIN::welcome(int index, bool returning) {
+    const data::cl_LfsPlayer& e = entry(index);
+    if (returning)
+        SystemLineText(index, 5, 0, 15000, e.playerName.c_str());
+    else
+        SystemLine(index, 5, "Welcome here! Please have a look on active settings!", 15000);
+    SystemLine(index, 6, "^7Enter ^3#info^7 to get active serversettings", 15000);
+    SystemLine(index, 7,
+               returning ? "Find news and help in the forum of this server's community"
+                         : "^7Find news and help in the ^3forum^7 of this server's community",
+               15000);
+}
+
 int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
-    const bool debug = debugOn();
     if (FindIndex(ncn.UCID, -1) != -1) {
         console_.out("\nTMX: IS_NCL -> DatabaseMismatch - UCID known\nTerminating.......");
         runRequest = RUN_ERROR;
@@ -97,7 +150,7 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     e.admin = ncn.Admin;
     e.ai = 0;
 
-    if (debug) {
+    if (debugOn()) {
         if (runRequest.load() != RUN_CONNECTING) console_.out("IS_NCN");
         console_.out("\nDEBUG: UCID:%d,PLID: %d, Admin:%d", e.ucid, e.plid, e.admin);
         console_.out("\n       UName :%s", e.userName.c_str());
@@ -110,7 +163,7 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     int databaseResult = 0;
     if (!e.isHost()) {
         if (master) databaseResult = e.LoadFromDatabase(*master);
-        if (databaseResult == 5 && debug) console_.out("\nNCN: playerdata is in use (DB)!!??\n");
+        if (databaseResult == 5) debug("\nNCN: playerdata is in use (DB)!!??\n");
     } else {
         e.databaseEntry = &hostDummyEntry;
         hostDummyEntry.onlineCount = 1;
@@ -125,57 +178,16 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     if (index == 0 && runRequest.load() == RUN_CONNECTING) serverLanguage = e.language;
 
     const bool running = runRequest.load() != RUN_CONNECTING;
-    if (running && resync.phase == RP_NONE) {
-        if (!isCity()) {
-            sendPrivate(index, "^2LFS Trackmarshal is running");
-            sendPrivate(index, "^2--------------------------------");
-            sendPrivate(index, "^3enter #lang to find your language");
-            sendPrivate(index, "^7enter #help for commands");
-            sendPrivate(index, "^7enter #info for sessioninfos");
-            sendPrivate(index, "^7enter #chatlevel to reduce textoutput");
-            sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
-            if (session.pitLaneClosed) sendPrivate(index, LanguageLine(index, data::LB_TMXM, 3));
-        } else {
-            sendPrivate(index, "^2LFS Cityrun is running");
-            sendPrivate(index, "^7(Powered by TMX)");
-            sendPrivate(index, "^7enter #help for commands");
-            sendPrivate(index, "^7(Don't switch off insimbuttons [see manual])");
-        }
-    }
+    if (running && resync.phase == RP_NONE) sendRunningNotice(index);
 
-    if (!isCity() && config.skillsystem) {
-        const int skill = StoredSkill(e.ucid, e.plid);
-        if (skill < minimumSkill) {
-            sendPrivate(index, skillKickText.c_str());
-            const std::string told = "^7TMX: ^1Your skill: " + std::to_string(skill) +
-                                     ", needed skill: " + std::to_string(minimumSkill);
-            sendPrivate(index, told.c_str());
-            if (!e.admin) {
-                const std::string kick = std::string("/kick ") + e.userName.c_str();
-                link->SendMessage(kick.c_str());
-                return 0;
-            }
-            sendPrivate(index, "^7TMX: Your luck. You are an admin. puuh.");
-        }
-    }
+    if (kickForSkill(index)) return 0;
 
     if (running) {
         PlaceInCity(index);
         e.connectTime = clock_.now();
     }
 
-    if (resync.phase == RP_NONE) {
-        const bool returning = databaseResult == 2;
-        if (returning)
-            SystemLineText(index, 5, 0, 15000, e.playerName.c_str());
-        else
-            SystemLine(index, 5, "Welcome here! Please have a look on active settings!", 15000);
-        SystemLine(index, 6, "^7Enter ^3#info^7 to get active serversettings", 15000);
-        SystemLine(index, 7,
-                   returning ? "Find news and help in the forum of this server's community"
-                             : "^7Find news and help in the ^3forum^7 of this server's community",
-                   15000);
-    }
+    if (resync.phase == RP_NONE) welcome(index, databaseResult == 2);
 
     if (!isCity()) {
         e.display.monitorState = 1;
@@ -186,10 +198,94 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     return 0;
 }
 
+// The entry a joining player gets: his connection's own when it has no
+// player yet (and he is no AI), else a new entry copied from it. Returns its index.
+int TMX_MAIN::takePlayerEntry(int connection, const IS_NPL& npl, bool isAi) {
+    int index = connection;
+if (entry(connection).plid == 0 && !isAi) {
+    data::cl_LfsPlayer& e = entry(connection);
+    e.race.previousDriverStatus = e.race.driverStatus;
+    e.race.driverStatus = DS_PITS;
+    e.plid = npl.PLID;
+    e.playerName.assign(npl.PName.view());
+    e.car.assign(npl.CName.view());
+    ++players;
+    e.ResetRaceData();
+    debug("\nDEBUG: NPL -> added first player for connection");
+} else {
+    index = usedEntries;
+    data::cl_LfsPlayer& e = entry(index);
+    e = entry(connection);
+    // The copy keeps its own hold, so the database entry stays while
+    // either of them is in the table.
+    e.holdsEntry = false;
+    if (entry(connection).holdsEntry && master) master->HoldEntry(e);
+    e.playerName.assign(npl.PName.view());
+    e.car.assign(npl.CName.view());
+    e.race.previousDriverStatus = DS_CONNECTED;
+    e.race.driverStatus = DS_PITS;
+    e.plid = npl.PLID;
+    ++usedEntries;
+    ++players;
+    e.ResetRaceData();
+    debug("\nDEBUG: NPL -> added a new index (no empty connection)");
+}
+    return index;
+}
+
+// A known player takes his car again after the garage.
+void TMX_MAIN::returnFromGarage(int known, const IS_NPL& npl) {
+    data::cl_LfsPlayer& e = entry(known);
+    link->DeleteGroup(BG_INFO, e.ucid);
+    ResetCityJob(known);
+    debug("\nDEBUG: NPL ->%s left the carsetup", e.userName.c_str());
+    e.race.previousDriverStatus = DS_GARAGE;
+    e.race.driverStatus = DS_PITS;
+    e.car.assign(npl.CName.view());
+    if (isCity()) CityCarCheck(known);
+    e.ResetRaceData();
+    SetJoinValues(known);
+    if (master) e.LoadCombination(*master, server.currentTrack.c_str());
+    CheckCarSet();
+    e.position.reportReceived = 0;
+    if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
+    if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+        e.race.previousDriverStatus = DS_PITS;
+        e.race.driverStatus = DS_ON_TRACK;
+    }
+    DrawStatusBar(known);
+    e.display.monitorState = 1;
+    e.display.monitorTime = clock_.now();
+}
+
+// A player who joined once the controller runs: his combination record, his
+// place in a rolling start that takes late cars.
+void TMX_MAIN::playerReady(int index) {
+    data::cl_LfsPlayer& e = entry(index);
+    if (isCity()) {
+        CityCarCheck(index);
+        ResetCityJob(index);
+        DrawStatusBar(index);
+    }
+    if (master) e.LoadCombination(*master, server.currentTrack.c_str());
+    e.position.reportReceived = 0;
+    if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
+        e.race.previousDriverStatus = DS_PITS;
+        e.race.driverStatus = DS_ON_TRACK;
+    }
+    if (debugOn()) {
+        if (e.race.previousDriverStatus == DS_SPECTATING)
+            console_.out("\nDEBUG: %s from spectate to track", e.playerName.c_str());
+        else if (e.race.previousDriverStatus == DS_CONNECTED)
+            console_.out("\nDEBUG: %s New on track", e.playerName.c_str());
+    }
+    if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
+    CheckCarSet();
+}
+
 int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
-    const bool debug = debugOn();
     const bool handshake = runRequest.load() == RUN_CONNECTING;
-    if (debug) {
+    if (debugOn()) {
         if (!handshake) console_.out("IS_NPL");
         console_.out("\nDEBUG: NPL -> PLID:%d, UCID:%d, NumP:%d, Type:%d", npl.PLID, npl.UCID, npl.NumP,
                      npl.PType);
@@ -207,28 +303,7 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
 
     const int known = FindIndex(npl.UCID, npl.PLID);
     if (known != -1) {
-        // The driver comes back from the garage.
-        data::cl_LfsPlayer& e = entry(known);
-        link->DeleteGroup(BG_INFO, e.ucid);
-        ResetCityJob(known);
-        if (debug) console_.out("\nDEBUG: NPL ->%s left the carsetup", e.userName.c_str());
-        e.race.previousDriverStatus = DS_GARAGE;
-        e.race.driverStatus = DS_PITS;
-        e.car.assign(npl.CName.view());
-        if (isCity()) CityCarCheck(known);
-        e.ResetRaceData();
-        SetJoinValues(known);
-        if (master) e.LoadCombination(*master, server.currentTrack.c_str());
-        CheckCarSet();
-        e.position.reportReceived = 0;
-        if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
-        if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
-            e.race.previousDriverStatus = DS_PITS;
-            e.race.driverStatus = DS_ON_TRACK;
-        }
-        DrawStatusBar(known);
-        e.display.monitorState = 1;
-        e.display.monitorTime = clock_.now();
+        returnFromGarage(known, npl);
         return 0;
     }
 
@@ -256,36 +331,7 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
         entry(connection).race.driverStatus = DS_SPECTATING;
     }
 
-    int index = connection;
-    if (entry(connection).plid == 0 && !isAi) {
-        data::cl_LfsPlayer& e = entry(connection);
-        e.race.previousDriverStatus = e.race.driverStatus;
-        e.race.driverStatus = DS_PITS;
-        e.plid = npl.PLID;
-        e.playerName.assign(npl.PName.view());
-        e.car.assign(npl.CName.view());
-        ++players;
-        e.ResetRaceData();
-        if (debug) console_.out("\nDEBUG: NPL -> added first player for connection");
-    } else {
-        index = usedEntries;
-        data::cl_LfsPlayer& e = entry(index);
-        e = entry(connection);
-        // The copy keeps its own hold, so the database entry stays while
-        // either of them is in the table.
-        e.holdsEntry = false;
-        if (entry(connection).holdsEntry && master) master->HoldEntry(e);
-        e.playerName.assign(npl.PName.view());
-        e.car.assign(npl.CName.view());
-        e.race.previousDriverStatus = DS_CONNECTED;
-        e.race.driverStatus = DS_PITS;
-        e.plid = npl.PLID;
-        ++usedEntries;
-        ++players;
-        e.ResetRaceData();
-        if (debug) console_.out("\nDEBUG: NPL -> added a new index (no empty connection)");
-    }
-
+    const int index = takePlayerEntry(connection, npl, isAi);
     data::cl_LfsPlayer& p = entry(index);
     p.lastNpl = npl;
     p.handicapMass = npl.H_Mass;
@@ -296,7 +342,7 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
 
     if (isAi) {
         BroadcastSystemText(1, 4, 5000);
-        if (debug) console_.out("\nDEBUG: NPL -> an AI is joining the race");
+        debug("\nDEBUG: NPL -> an AI is joining the race");
         p.race.previousDriverStatus = DS_SPECTATING;
         p.race.driverStatus = DS_PITS;
         p.ai = 1;
@@ -317,25 +363,7 @@ int TMX_MAIN::onNewPlayer(const IS_NPL& npl) {
         return 0;
     }
 
-    if (isCity()) {
-        CityCarCheck(index);
-        ResetCityJob(index);
-        DrawStatusBar(index);
-    }
-    if (master) p.LoadCombination(*master, server.currentTrack.c_str());
-    p.position.reportReceived = 0;
-    if (session.raceState == RS_RACE && session.startPhase == SP_ROLLING_FIRST && RollingStartTakesLateCars()) {
-        p.race.previousDriverStatus = DS_PITS;
-        p.race.driverStatus = DS_ON_TRACK;
-    }
-    if (debug) {
-        if (p.race.previousDriverStatus == DS_SPECTATING)
-            console_.out("\nDEBUG: %s from spectate to track", p.playerName.c_str());
-        else if (p.race.previousDriverStatus == DS_CONNECTED)
-            console_.out("\nDEBUG: %s New on track", p.playerName.c_str());
-    }
-    if (usedEntries > 0 && players > 0) becomeActiveIfIdle();
-    CheckCarSet();
+    playerReady(index);
     return 0;
 }
 
@@ -348,17 +376,16 @@ int TMX_MAIN::onPlayerPits(const IS_PLP& plp) {
         runRequest = RUN_ERROR;
         return -1;
     }
-    const bool debug = debugOn();
     data::cl_LfsPlayer& e = entry(index);
-    if (debug) console_.out(" ISP_PLP -> PIdx: %d, PId: %d", index, e.plid);
+    debug(" ISP_PLP -> PIdx: %d, PId: %d", index, e.plid);
     if (e.race.driverStatus == DS_EARLY) {
         e.race.previousDriverStatus = DS_ON_TRACK;
         e.race.driverStatus = DS_RACING;
     }
-    if (debug) console_.out("\nClearButtons -");
+    debug("\nClearButtons -");
     ClearEventMonitor(index);
     link->DeleteAll(e.ucid);
-    if (debug) console_.out("Done,   ");
+    debug("Done,   ");
     e.position.reportReceived = -1;
     if (e.race.driverStatus == DS_ON_TRACK || e.race.driverStatus == DS_RACING) {
         if (!(session.raceState == RS_QUALIFYING && e.race.qualifyingDone)) ChangeSkillPoints(index, -2, 17);
@@ -366,7 +393,7 @@ int TMX_MAIN::onPlayerPits(const IS_PLP& plp) {
     } else if (e.race.driverStatus >= DS_PITLANE && e.race.driverStatus <= DS_PITSTOP_DONE) {
         ChangeSkillPoints(index, 10, 9);
     }
-    if (debug) console_.out("Change PlStatus,   ");
+    debug("Change PlStatus,   ");
     e.race.previousDriverStatus = e.race.driverStatus;
     e.race.driverStatus = DS_GARAGE;
     if (players == 1) OpenTrackAndPitLane();
@@ -392,7 +419,7 @@ int TMX_MAIN::onPlayerLeaves(const IS_PLL& pll) {
         return -1;
     }
     data::cl_LfsPlayer& e = entry(index);
-    if (debugOn()) console_.out(" ISP_PLL -> PIdx: %d, PId: %d", index, e.plid);
+    debug(" ISP_PLL -> PIdx: %d, PId: %d", index, e.plid);
     if (e.race.driverStatus == DS_EARLY) {
         e.race.previousDriverStatus = DS_ON_TRACK;
         e.race.driverStatus = DS_RACING;
@@ -434,12 +461,11 @@ int TMX_MAIN::onConnectionLeaves(const IS_CNL& cnl) {
         runRequest = RUN_ERROR;
         return -1;
     }
-    const bool debug = debugOn();
-    if (debug) console_.out(" ISP_CNL ->UId:%d, Idx:%d, ", cnl.UCID, index);
+    debug(" ISP_CNL ->UId:%d, Idx:%d, ", cnl.UCID, index);
     if (master) entry(index).SaveCombination(*master);
     EndWatching(index);
     StartPositionFreeze();
-    if (debug) console_.out("%s", leaveReason(cnl.Reason));
+    debug("%s", leaveReason(cnl.Reason));
     RemoveConnection(cnl.UCID);
     CheckQualifyingEnd();
     return 0;
@@ -447,7 +473,7 @@ int TMX_MAIN::onConnectionLeaves(const IS_CNL& cnl) {
 
 int TMX_MAIN::onRename(const IS_CPR& cpr) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
-    if (debugOn()) console_.out(" ISP_CPR ->");
+    debug(" ISP_CPR ->");
     if (refused.connection(cpr.UCID)) return 0;
     const int index = FindIndex(cpr.UCID, -1);
     if (index == -1) {
@@ -461,7 +487,7 @@ int TMX_MAIN::onRename(const IS_CPR& cpr) {
 
 int TMX_MAIN::onTakeOver(const IS_TOC& toc) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
-    if (debugOn()) console_.out(" ISP_TOC ->");
+    debug(" ISP_TOC ->");
     // The table is not changed by a take-over; one that involves what the
     // table could not take has nothing to check against.
     if (refused.player(toc.PLID) || refused.connection(toc.OldUCID) || refused.connection(toc.NewUCID))
@@ -504,15 +530,14 @@ int TMX_MAIN::onCarReset(const IS_CRS& crs) {
 
 int TMX_MAIN::RemovePlayer(int ucid, int plid) {
     int index = FindIndex(ucid, plid);
-    const bool debug = debugOn();
     if (index == -1) {
-        if (debug)
+        if (debugOn())
             console_.out("\nDEBUG:  RemovePlayer(uid,pid) -> DB-Error -> Pl not found (uid %d,pid %d)",
                          ucid, plid);
         return -1;
     }
     data::cl_LfsPlayer& e = entry(index);
-    if (debug) console_.out("\nDEBUG: Moved player from active to passive :%s", e.playerName.c_str());
+    debug("\nDEBUG: Moved player from active to passive :%s", e.playerName.c_str());
     e.skill.summaryTime = clock_.now();
     if (server.serverKind != SK_MULTI_REPLAY) {
         e.skill.summaryPoints = e.skill.racePoints;
@@ -551,13 +576,12 @@ int TMX_MAIN::RemovePlayer(int ucid, int plid) {
 }
 
 int TMX_MAIN::RemoveConnection(int ucid) {
-    const bool debug = debugOn();
     if (FindIndex(ucid, -1) == -1) {
-        if (debug) console_.out("\nDEBUG: RemoveConnection ->  Error DB");
+        debug("\nDEBUG: RemoveConnection ->  Error DB");
         return -1;
     }
     for (int index = FindIndex(ucid, -1); index != -1; index = FindIndex(ucid, -1)) {
-        if (debug) console_.out("\nDEBUG: Removing connection :%s", entry(index).playerName.c_str());
+        debug("\nDEBUG: Removing connection :%s", entry(index).playerName.c_str());
         EndWatching(index);
         if (entry(index).plid != 0) {
             entry(index).race.driverStatus = DS_NONE;

@@ -1,5 +1,6 @@
 #include "controller/tmx_main.h"
 
+#include <cstdarg>
 #include <string>
 
 #include "data/config_reader.h"
@@ -17,6 +18,14 @@ TMX_MAIN::~TMX_MAIN() {
     console_.out("\nServer %d: Destruction started", slot);
     console_.out("\nclosing insim");
     if (link) link->Close();
+}
+
+void TMX_MAIN::debug(const char* fmt, ...) {
+    if (!debugOn()) return;
+    std::va_list args;
+    va_start(args, fmt);
+    console_.outv(fmt, args);
+    va_end(args);
 }
 
 void TMX_MAIN::sendTiny(std::uint8_t subType) {
@@ -65,7 +74,7 @@ void TMX_MAIN::Run() {
         }
     }
 
-    if (debugOn()) console_.out("\n\nDEBUG server %d listening:", slot);
+    debug("\n\nDEBUG server %d listening:", slot);
     runRequest = RUN_RUNNING;
     // A kill-all posted while the handshake ran must not be overwritten.
     std::int32_t created = ACT_CREATED;
@@ -129,7 +138,7 @@ bool TMX_MAIN::Pass() {
             } else {
                 // The session packet of a resync announces no new start.
                 session.startPhase = SP_NONE;
-                resync.flag = 0;
+                resync.flag = false;
                 OpenTrack();
                 OpenPitLane();
                 RefreshAllStatusBars();
@@ -164,7 +173,7 @@ void TMX_MAIN::resyncStep(std::uint8_t type) {
                 RequestPlayers();
             } else {
                 resync.phase = RP_NONE;
-                if (debugOn()) console_.out("\nDEBUG: request IS_STA -> waiting -> ");
+                debug("\nDEBUG: request IS_STA -> waiting -> ");
                 sendTiny(TINY_SST);
             }
         }
@@ -174,11 +183,11 @@ void TMX_MAIN::resyncStep(std::uint8_t type) {
         Dispatch(type);
         if (reportedPlayers() >= resync.expectedPlayers) {
             resync.phase = RP_NONE;
-            if (debugOn()) console_.out("\nDEBUG: request IS_STA");
+            debug("\nDEBUG: request IS_STA");
             sendTiny(TINY_SST);
-            if (debugOn()) console_.out("\nDEBUG: request IS_RST");
+            debug("\nDEBUG: request IS_RST");
             sendTiny(TINY_RST);
-            resync.flag = 1;
+            resync.flag = true;
         }
         return;
     }
@@ -223,18 +232,18 @@ void TMX_MAIN::ClearAll() {
 bool TMX_MAIN::awaitPacket(std::uint8_t type, int& tries, const char* failure) {
     for (;;) {
         if (tries >= kHandshakeTries || link->Poll() == -1) {
-            if (debugOn()) console_.out("%s", failure);
+            debug("%s", failure);
             return false;
         }
         ++tries;
         if (link->GetState() != LINK_PACKET_READY) {
-            if (debugOn()) console_.out(".");
+            debug(".");
             continue;
         }
         const std::uint8_t got = link->PacketType();
         if (got == type) return true;
         Dispatch(got);
-        if (debugOn()) console_.out("X");
+        debug("X");
     }
 }
 
@@ -243,19 +252,19 @@ bool TMX_MAIN::awaitListReply(std::uint8_t type, const char* gotText, const char
     for (;;) {
         if (link->Poll() == -1 || link->GetState() != LINK_PACKET_READY) {
             if (++emptyPolls > kListReplyPolls) {
-                if (debugOn()) console_.out("%s", failure);
+                debug("%s", failure);
                 return false;
             }
             continue;
         }
         const std::uint8_t got = link->PacketType();
         if (got == type) {
-            if (debugOn()) console_.out("%s", gotText);
+            debug("%s", gotText);
             Dispatch(got);
             return true;
         }
         Dispatch(got);
-        if (debugOn()) console_.out("x");
+        debug("x");
     }
 }
 
@@ -276,37 +285,36 @@ int TMX_MAIN::Connect() {
 }
 
 int TMX_MAIN::handshake() {
-    const bool debug = debugOn();
     int tries = 0;
-    if (debug) console_.out("\nDEBUG: request IS_VER -> waiting -> ");
+    debug("\nDEBUG: request IS_VER -> waiting -> ");
     if (!awaitPacket(ISP_VER, tries, "no IS_VER!\nTerminating....\n")) return -1;
-    if (debug) console_.out("got ");
+    debug("got ");
     if (Dispatch(ISP_VER) == -1) {
         console_.out("\nwrong insimversion. need version %d\nTerminating....\n", kInsimVersion);
         return -1;
     }
-    if (debug) console_.out(" -> ok \n");
+    debug(" -> ok \n");
 
-    if (debug) console_.out("\nDEBUG: request IS_STA -> waiting -> ");
+    debug("\nDEBUG: request IS_STA -> waiting -> ");
     sendTiny(TINY_SST);
     if (!awaitPacket(ISP_STA, tries, "no IS_STA!\nTerminating....\n")) return -1;
-    if (debug) console_.out("got ");
+    debug("got ");
     if (Dispatch(ISP_STA) == -1) return -1;
-    if (debug) console_.out(" -> ok \n");
+    debug(" -> ok \n");
 
-    if (debug) console_.out("\n\nDEBUG: Sent TINY_NCN  (request all connections)");
+    debug("\n\nDEBUG: Sent TINY_NCN  (request all connections)");
     sendTiny(TINY_NCN);
     // The table's counts are not reset here: after a lost link the entries stay
     // (and the replies for them are reported as mismatches), so the counts must
     // keep describing the table.
     for (int received = 0; received < resync.expectedConnections;) {
-        if (debug) console_.out("\nDEBUG: Waiting for NCN  -> ");
+        debug("\nDEBUG: Waiting for NCN  -> ");
         if (!awaitListReply(ISP_NCN, " got a IS_NCN", "no IS_NCN!\nTerminating....\n")) return -1;
         ++received;
-        if (debug) console_.out("   (%d from %d connects)", received, resync.expectedConnections);
+        debug("   (%d from %d connects)", received, resync.expectedConnections);
     }
 
-    if (debug) {
+    if (debugOn()) {
         if (resync.expectedPlayers > 0)
             console_.out("\n\nDEBUG: Sent TINY_NPL  (request all players)");
         else
@@ -314,20 +322,20 @@ int TMX_MAIN::handshake() {
     }
     sendTiny(TINY_NPL);
     for (int received = 0; received < resync.expectedPlayers;) {
-        if (debug) console_.out("\nDEBUG: Waiting for NPL  ");
+        debug("\nDEBUG: Waiting for NPL  ");
         if (!awaitListReply(ISP_NPL, " got a IS_NPL", "no IS_NPL!\nTerminating....\n")) return -1;
         ++received;
-        if (debug) console_.out("   (%d from %d connects)", received, resync.expectedPlayers);
+        debug("   (%d from %d connects)", received, resync.expectedPlayers);
     }
 
     greet();
 
     session.raceState = RS_NONE;
-    if (debug) console_.out("\nDEBUG: request IS_STA");
+    debug("\nDEBUG: request IS_STA");
     sendTiny(TINY_SST);
-    if (debug) console_.out("\nDEBUG: request IS_RST");
+    debug("\nDEBUG: request IS_RST");
     sendTiny(TINY_RST);
-    resync.flag = 1;
+    resync.flag = true;
     return 0;
 }
 

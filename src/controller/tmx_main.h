@@ -172,6 +172,8 @@ public:
     bool ApplyQualifyingExitLimits(int index);
     // A pit exit refused under the qualifying rules (the system line, skill points).
     void RefuseQualifyingExit(int index, int tmxmLine, int points, int reason);
+    // The qualifying lap limit at a completed lap.
+    void QualifyingLapLimit(int index);
     void SessionTick();
     void MonitorDisplayTimers();
 
@@ -226,6 +228,8 @@ public:
     void CityGarageCosts(int index);
 
     bool debugOn() const { return debugState.load() == DBG_ON; }
+    // A console line shown only while this server is the one in debug mode.
+    void debug(const char* fmt, ...) TMX_PRINTF(2, 3);
     bool isCity() const { return session.raceState == RS_CITY; }
     data::cl_LfsPlayer& entry(int index) { return table[static_cast<std::size_t>(index)]; }
     const data::cl_LfsPlayer& entry(int index) const { return table[static_cast<std::size_t>(index)]; }
@@ -280,6 +284,11 @@ public:
 private:
     template <typename P>
     int deliver(int (TMX_MAIN::*handler)(const P&));
+    // The steps of the state handler.
+    void stateServerKind(const insim::IS_STA& sta);
+    void stateRaceState(const insim::IS_STA& sta);
+    void stateTrackChange(const insim::IS_STA& sta);
+    void stateTableCounts(const insim::IS_STA& sta, ServerKind previousKind);
     void stopByRequest();
     void kill();
     // The handshake on a connected link: version, state, connection and
@@ -291,6 +300,13 @@ private:
     void greet();
     void resyncStep(std::uint8_t type);
     void becomeActiveIfIdle();
+    // The steps of a new connection.
+    void sendRunningNotice(int index);
+    bool kickForSkill(int index);
+    void welcome(int index, bool returning);
+    void returnFromGarage(int index, const insim::IS_NPL& npl);
+    int takePlayerEntry(int connection, const insim::IS_NPL& npl, bool isAi);
+    void playerReady(int index);
     void freeEntry(int index);
     void sendPrivate(int index, const char* text);
 
