@@ -17,8 +17,15 @@ void cl_LfsPlayer::ResetRaceData() {
     combinationLaps = 0;
     combination = nullptr;
     lapCounter = 0;
-    pit.pitWindowUsed = {};
+    race.sessionLaps = 0;
+    race.splitsPassed = 0;
+    race.conductState = 0;
+    position.ResetRaceData();
     // The pending penalty stays: it is served after the join.
+    pit.lfsPenalty = 0;
+    pit.penaltyQueue = {};
+    pit.queueLength = 0;
+    pit.pitWindowUsed = {};
 }
 
 namespace {

@@ -5,6 +5,9 @@ namespace tmx {
 
 // The pit board is drawn by the lap display; until it exists the board only
 // counts as shown for this lap.
-void TMX_MAIN::ShowPitBoard(int) {}
+void TMX_MAIN::ShowPitBoard(int index) {
+    if (index < 0 || index >= usedEntries) return;
+    entry(index).position.pitBoard = PB_SHOWN;
+}
 
 }  // namespace tmx

@@ -286,13 +286,13 @@ void TMX_MAIN::DrawStatusBar(int index) {
             e.display.watchTarget = data::kNoEntry;
         }
     }
-    e.display.statusBarDrawn = 1;
+    e.display.statusBarDrawn = true;
 }
 
 void TMX_MAIN::ClearStatusBar(int index) {
     if (index < 0 || index >= usedEntries) return;
     link->DeleteGroup(BG_STATUS_BAR, entry(index).ucid);
-    entry(index).display.statusBarDrawn = 0;
+    entry(index).display.statusBarDrawn = false;
 }
 
 void TMX_MAIN::RefreshAllStatusBars() {

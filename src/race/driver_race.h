@@ -24,7 +24,16 @@ enum DriverStatus : std::int32_t {
 struct DriverRace {
     DriverStatus driverStatus = DS_NONE;
     DriverStatus previousDriverStatus = DS_NONE;
-    bool qualifyingDone = false;  // done under the qualifying rules
+    std::int32_t sessionLaps = 0;     // laps completed in this session
+    std::uint16_t lastLapsDone = 0;   // LapsDone of his last IS_LAP in this session
+    std::int32_t splitsPassed = 0;    // the last split passed in the current lap
+    std::int32_t conductState = 0;    // driving-conduct state; 7 at a race start
+
+    // Qualifying rules.
+    std::uint8_t qualifyingLaps = 0;
+    std::uint8_t qualifyingTries = 0;        // pit exits
+    bool qualifyingDone = false;             // done under the qualifying rules
+    std::int64_t qualifyingDoneTime = 0;     // when he reached the lap limit on track
 };
 
 }  // namespace tmx

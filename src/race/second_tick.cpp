@@ -15,7 +15,6 @@ void TMX_MAIN::SetJoinValues(int index) {
     if (index < 0 || index >= usedEntries) return;
     data::cl_LfsPlayer& e = entry(index);
     e.pit = DriverPit{};  // no penalty pending or queued, no pit entry, every window open
-    e.race.qualifyingDone = false;
     e.flags = DriverFlags{};
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "insim/packets.h"
+
 namespace tmx {
 
 enum RaceState : std::int32_t {
@@ -16,13 +18,42 @@ enum StartPhase : std::int32_t {
     SP_NONE = 7,
 };
 
+// Where the request for a fresh grid order (IS_REO) stands.
+enum GridOrderRequest : std::uint8_t {
+    GR_REQUESTED = 1, GR_RECEIVED = 2, GR_TAKEN = 3, GR_IDLE = 0xff,
+};
+
 struct SessionState {
     RaceState raceState = RS_NONE;
     RaceState previousRaceState = RS_NONE;
     std::int32_t startPhase = SP_NONE;
     bool trackClosed = false;
     bool pitLaneClosed = false;
+    // The pit lane was closed for the last laps of this race; it is not
+    // opened again by the lap rules.
+    bool pitLaneAutoClosed = false;
+
+    // The track as the last session start described it.
+    std::int32_t nodeCount = 0;
+    std::int32_t finishNode = 0;
+    // The highest split number any driver has passed: the track's last split.
+    std::int32_t highestSplit = 0;
+
+    // The race.
+    std::uint32_t mostLapsDone = 0;  // the highest session laps of any driver
+    bool lastLapAnnounced = false;
+
+    // Qualifying and its start window. Window times count from three
+    // seconds after the start; the display is redrawn once per second.
     std::int64_t qualifyingStartTime = 0;
+    std::int64_t windowElapsed = 0;
+    std::int64_t windowLastElapsed = 0;
+    std::int32_t windowTicks = 0;
+    bool startWindowClosed = false;
+
+    // The last grid order, kept whole for the start procedure.
+    insim::IS_REO gridOrder;
+    std::uint8_t gridOrderRequest = GR_IDLE;
 };
 
 }  // namespace tmx

@@ -11,6 +11,7 @@
 
 #include "controller/tmx_main.h"
 #include "lfs-sim/lfs_sim.h"
+#include "lfs-sim/manual_clock.h"
 #include "master/master_control.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
@@ -79,6 +80,17 @@ protected:
         c.port = std::to_string(simulator->port()).c_str();
         c.debugState = DBG_OFF;
         link.debug = 0;
+    }
+
+    // Restarts the simulator on the manual clock: the cars of its driving model
+    // move only when the test advances it. Call before startRunning.
+    void startSimOnManualClock() {
+        simulator->stop();
+        sim::SimOptions options;
+        options.keepAliveMs = 0;
+        simulator = std::make_unique<sim::LfsSim>(options, simClock);
+        ASSERT_TRUE(simulator->start());
+        c.port = std::to_string(simulator->port()).c_str();
     }
 
     // Connects, finishes the handshake and enters the loop as Run does.
@@ -156,6 +168,7 @@ protected:
     CaptureConsole console;
     FakeClock clock;
     cl_MasterControl master;
+    sim::ManualClock simClock;  // declared before the simulator, which runs on it
     std::unique_ptr<sim::LfsSim> simulator;
     cl_InsimHandling link;
     TMX_MAIN c;

@@ -2,6 +2,7 @@
 // sessions, drivers on track, packets sent by hand, and what drivers see.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,16 @@ protected:
         sim::Outcome o = simulator->startSession(s);
         ASSERT_TRUE(o.ok) << o.error;
         barrier();
+    }
+
+    // Advances a manual-clock simulator by one car update at a time until cond
+    // holds; false when it never does within maxUpdates.
+    bool driveUntil(const std::function<bool()>& cond, int maxUpdates = 480) {
+        for (int update = 0; update < maxUpdates && !cond(); ++update) {
+            simulator->advance(250);
+            barrier();
+        }
+        return cond();
     }
 
     // Sends a packet made by hand and waits until the controller handled it.
