@@ -36,6 +36,15 @@ protected:
         ASSERT_NE(boss, -1);
     }
 
+    // A practice session starts: the setup screen is left behind.
+    void sessionStarts() {
+        sim::SessionSpec practice;
+        practice.kind = sim::SessionKind::Practice;
+        ASSERT_TRUE(simulator->startSession(practice).ok);
+        barrier();
+        ASSERT_FALSE(c.server.setupScreen);
+    }
+
     // The button a connection sees with that click id, or nullptr.
     const sim::Button* shown(int ucid, int clickId) {
         flushToSim();
@@ -203,7 +212,8 @@ TEST_F(ChannelTest, HostScreenIsLeftAloneInMultiplayer) {
 }
 
 TEST_F(ChannelTest, StatusBarShowsTrackAndPitLaneState) {
-    c.server.setupScreen = 0;
+    sessionStarts();
+    c.ClearStatusBar(alice);  // drawn afresh below, with its full look
     c.session.pitLaneClosed = 1;
     c.entry(alice).race.driverStatus = DS_PITS;
     c.DrawStatusBar(alice);
@@ -231,7 +241,7 @@ TEST_F(ChannelTest, StatusBarShowsTrackAndPitLaneState) {
 TEST_F(ChannelTest, StatusBarStaysWhileWaitingAndIsNotDrawnInTheSetupScreen) {
     c.DrawStatusBar(alice);
     EXPECT_EQ(shown(1, 100), nullptr) << "setup screen";
-    c.server.setupScreen = 0;
+    sessionStarts();
     c.entry(alice).race.driverStatus = DS_SPECTATING;
     c.DrawStatusBar(alice);
     ASSERT_NE(link.FindButton(1, 100), nullptr);
