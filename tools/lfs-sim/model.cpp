@@ -529,18 +529,18 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
     recordChat(ChatLine::Kind::Command, 0, 0, text, false);
     const std::size_t commandLine = chat_.size() - 1;
     const std::size_t blank = text.find(' ');
-    const std::string_view word =
-        text.substr(1, blank == std::string_view::npos ? text.npos : blank - 1);
+    // The command with its slash: "/pitlane".
+    const std::string_view word = text.substr(0, blank);
     const std::string_view arg =
         blank == std::string_view::npos ? std::string_view() : text.substr(blank + 1);
 
     Outcome result = Outcome::failure("unknown command");
     auto byName = [&](std::string_view name) { return findPlayerByName(name); };
-    if (word == "spec" || word == "wanted") {
+    if (word == "/spec" || word == "/wanted") {
         const Player* p = byName(arg);
         result = p ? playerLeaves(p->plid, out)
                    : Outcome::failure("no player '" + std::string(arg) + "'");
-    } else if (word == "pitlane") {
+    } else if (word == "/pitlane") {
         const Player* p = byName(arg);
         if (!p) {
             const Connection* c = findConnectionByUser(arg);
@@ -548,22 +548,22 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
         }
         result = p ? sendToPitLane(p->plid, out)
                    : Outcome::failure("no player or user '" + std::string(arg) + "'");
-    } else if (word == "kick") {
+    } else if (word == "/kick") {
         const Connection* c = findConnectionByUser(arg);
         result = c ? removeConnection(c->ucid, LEAVR_KICKED, out)
                    : Outcome::failure("no user '" + std::string(arg) + "'");
-    } else if (word == "p_dt" || word == "p_sg" || word == "p_clear") {
+    } else if (word == "/p_dt" || word == "/p_sg" || word == "/p_clear") {
         const Player* p = byName(arg);
         if (!p) {
             result = Outcome::failure("no player '" + std::string(arg) + "'");
-        } else if (word == "p_clear") {
+        } else if (word == "/p_clear") {
             result = setPenalty(p->plid, PENALTY_NONE, PENR_UNKNOWN, out);
         } else {
-            result = setPenalty(p->plid, word == "p_dt" ? PENALTY_DT : PENALTY_SG, PENR_ADMIN, out);
+            result = setPenalty(p->plid, word == "/p_dt" ? PENALTY_DT : PENALTY_SG, PENR_ADMIN, out);
         }
-    } else if (word == "restart") {
+    } else if (word == "/restart") {
         result = restartRace(out);
-    } else if (word == "qual") {
+    } else if (word == "/qual") {
         const int mins = parseCount(arg);
         if (mins < 1 || mins > 255) {
             result = Outcome::failure("/qual needs minutes (1 to 255)");
