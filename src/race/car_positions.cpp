@@ -34,6 +34,176 @@ constexpr std::uint8_t kPitBoardClickId = 170;  // the first line of the pit boa
 // A node between start and end, compared as plain numbers.
 bool inZone(int node, int start, int end) { return start <= node && node <= end; }
 
+// Every driver on track has reported in this update; a driver in the garage
+// counts as reported.
+bool allReported(const TMX_MAIN& c) {
+    int reported = 0;
+    for (int i = 0; i < c.usedEntries; ++i) {
+        const data::cl_LfsPlayer& e = c.entry(i);
+        if (e.position.reportReceived == 1 || e.race.driverStatus == DS_GARAGE) ++reported;
+    }
+    return reported >= c.players;
+}
+
+using ReportedThisTick = std::array<bool, kTableSize>;
+
+// The race order from the reported positions, with the place changes judged
+// and the last position kept; which entries had a report in this tick.
+ReportedThisTick placeCars(TMX_MAIN& c) {
+    ReportedThisTick hadReport{};
+    PositionsState& s = c.positions;
+    s.positionedCars = 0;
+    for (int i = 0; i < c.usedEntries; ++i) {
+        data::cl_LfsPlayer& e = c.entry(i);
+        DriverPosition& p = e.position;
+        hadReport[static_cast<std::size_t>(i)] = p.reportReceived == 1 && e.plid != 0;
+        p.reportReceived = 0;
+        if (!hadReport[static_cast<std::size_t>(i)] || e.race.driverStatus < DS_PITLANE) {
+            e.race.conductState = 0;
+            p.lastPosition = 0;
+            continue;
+        }
+        const int position = usablePosition(p.current.Position);
+        if (position > 0) s.raceOrder[static_cast<std::size_t>(position)] = e.plid;
+        c.ConductPlaces(i, position, p.lastPosition);
+        p.lastPosition = static_cast<std::uint8_t>(position);
+        if (position > 0) ++s.positionedCars;
+    }
+    return hadReport;
+}
+
+// Closes the gaps of the race order, keeping its order; the number of cars.
+int compactRaceOrder(PositionsState& s) {
+    int count = 0;
+    for (int i = 1; i < kOrderSlots; ++i)
+        if (s.raceOrder[static_cast<std::size_t>(i)] > 0)
+            s.raceOrder[static_cast<std::size_t>(++count)] = s.raceOrder[static_cast<std::size_t>(i)];
+    for (int i = count + 1; i < kOrderSlots; ++i) s.raceOrder[static_cast<std::size_t>(i)] = -1;
+    s.positionedCars = static_cast<std::uint8_t>(count);
+    return count;
+}
+
+// The order on track: by node, highest first, then turned round so that the
+// race leader comes first. False (and the tick ends) when a player id no
+// longer resolves to a driver.
+bool sortTrackOrder(TMX_MAIN& c, const PlayerLookup& lookup, int count) {
+    PositionsState& s = c.positions;
+    PositionsState::Order sorted = s.raceOrder;
+    auto node = [&](int index) { return static_cast<int>(c.entry(index).position.current.Node); };
+    for (int i = 1; i < count; ++i) {
+        int a = lookup.of(sorted[static_cast<std::size_t>(i)]);
+        if (a == -1) {
+            c.debug("\nERROR:  calc vis.ranking, got wrong pid from tmp Ph1, database error!\n");
+            return false;
+        }
+        for (int j = i + 1; j <= count; ++j) {
+            const int b = lookup.of(sorted[static_cast<std::size_t>(j)]);
+            if (b == -1) {
+                c.debug("\nERROR:  calc vis.ranking, got wrong pid Ph2, database error!\n");
+                return false;
+            }
+            if (node(b) > node(a)) {
+                std::swap(sorted[static_cast<std::size_t>(i)], sorted[static_cast<std::size_t>(j)]);
+                a = lookup.of(sorted[static_cast<std::size_t>(i)]);
+                if (a == -1) {
+                    c.debug("\nERROR:  calc vis.ranking, got wrong pid Ph3, database error!\n");
+                    return false;
+                }
+            }
+        }
+    }
+    int leaderAt = 1;
+    for (int i = 1; i <= count; ++i)
+        if (sorted[static_cast<std::size_t>(i)] == s.raceOrder[1]) {
+            leaderAt = i;
+            break;
+        }
+    s.trackOrder.fill(0);
+    for (int rank = 1; rank <= count; ++rank) {
+        const int from = (leaderAt - 1 + rank - 1) % count + 1;
+        const std::int32_t plid = sorted[static_cast<std::size_t>(from)];
+        const int index = lookup.of(plid);
+        if (index == -1) {
+            c.debug("\nERROR:  sort vis.ranking, got wrong pid, database error!\n");
+            return false;
+        }
+        s.trackOrder[static_cast<std::size_t>(rank)] = plid;
+        c.entry(index).position.trackRank = static_cast<std::uint8_t>(rank);
+    }
+    return true;
+}
+
+std::uint8_t slotOf(const PositionsState::Order& order, int slot) {
+    return static_cast<std::uint8_t>(order[static_cast<std::size_t>(slot)]);
+}
+
+// The cars behind and ahead at slot i of both orders, as rings: the first
+// car's car ahead is the last, the last car's car behind is the first.
+void linkNeighbours(const PositionsState& s, int i, int count, DriverPosition& ra, DriverPosition& tb) {
+    if (i > 1 && i < count) {
+        ra.raceBehind = slotOf(s.raceOrder, i + 1);
+        ra.raceAhead = slotOf(s.raceOrder, i - 1);
+        tb.trackBehind = slotOf(s.trackOrder, i + 1);
+        tb.trackAhead = slotOf(s.trackOrder, i - 1);
+    }
+    if (i == 1) {
+        ra.raceBehind = slotOf(s.raceOrder, 2);
+        ra.raceAhead = slotOf(s.raceOrder, count);
+        tb.trackBehind = slotOf(s.trackOrder, 2);
+        tb.trackAhead = slotOf(s.trackOrder, count);
+    }
+    if (i == count) {
+        ra.raceBehind = slotOf(s.raceOrder, 1);
+        tb.trackBehind = slotOf(s.trackOrder, 1);
+        // Slot 0 holds no car: a lone car keeps itself ahead from the rule above.
+        if (i > 1) {
+            ra.raceAhead = slotOf(s.raceOrder, i - 1);
+            tb.trackAhead = slotOf(s.trackOrder, i - 1);
+        }
+    }
+}
+
+// The two zones around the finish line: the pit board is drawn in the first
+// and its lap closed in the second.
+struct FinishZones {
+    int boardStart, boardEnd, clearStart, clearEnd;
+    FinishZones(int finish, int nodes) {
+        boardStart = finish - 20;
+        if (boardStart < 0) boardStart += nodes;
+        boardEnd = boardStart + 10;
+        if (boardEnd > nodes) boardEnd -= nodes;
+        clearStart = finish + 20;
+        if (clearStart > nodes) clearStart -= nodes;
+        clearEnd = clearStart + 10;
+        if (clearEnd > nodes) clearEnd -= nodes;
+    }
+};
+
+// The pit board: drawn (or skipped) once per lap before the line, its lap
+// closed after it.
+void pitBoardStep(TMX_MAIN& c, int a, const FinishZones& z) {
+    data::cl_LfsPlayer& e = c.entry(a);
+    DriverPosition& p = e.position;
+    const int carNode = p.current.Node;
+    if (e.race.driverStatus == DS_RACING && inZone(carNode, z.boardStart, z.boardEnd) &&
+        p.pitBoard == PB_NOT_SHOWN) {
+        const int odds = c.config.pitbrnd;
+        if (odds != 0 && (odds == 1 || c.random.between(1, odds) == 1))
+            c.ShowPitBoard(a);
+        else
+            p.pitBoard = PB_SKIPPED;
+    }
+    if (inZone(carNode, z.clearStart, z.clearEnd) && p.pitBoard != PB_NOT_SHOWN) {
+        p.pitBoard = PB_NOT_SHOWN;
+        if (c.session.raceState == RS_RACE && !c.config.pitbmsg.isOff()) {
+            // An AI's board was never drawn: its connection is the host's.
+            if (!e.ai) c.link->Delete(e.ucid, kPitBoardClickId);
+            if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < c.usedEntries)
+                c.link->Delete(c.entry(e.display.watchedBy).ucid, kPitBoardClickId);
+        }
+    }
+}
+
 }  // namespace
 
 int TMX_MAIN::onCarPositions(const IS_MCI& mci) {
@@ -96,14 +266,7 @@ int TMX_MAIN::onCarPositions(const IS_MCI& mci) {
 
 void TMX_MAIN::RaceTick() {
     if (runRequest.load() == RUN_CONNECTING || session.raceState == RS_NONE) return;
-
-    // The reports of one update may come in several packets: wait for all.
-    int reported = 0;
-    for (int i = 0; i < usedEntries; ++i) {
-        const data::cl_LfsPlayer& e = entry(i);
-        if (e.position.reportReceived == 1 || e.race.driverStatus == DS_GARAGE) ++reported;
-    }
-    if (reported < players) return;
+    if (!allReported(*this)) return;  // the rest of this update is still on its way
 
     PositionsState& s = positions;
     s.newPositions = 1;
@@ -111,29 +274,7 @@ void TMX_MAIN::RaceTick() {
     s.trackOrder = PositionsState::emptyOrder();
     if (isCity()) return;
 
-    std::array<bool, kTableSize> hadReport{};
-    s.positionedCars = 0;
-    for (int i = 0; i < usedEntries; ++i) {
-        data::cl_LfsPlayer& e = entry(i);
-        DriverPosition& p = e.position;
-        hadReport[static_cast<std::size_t>(i)] = p.reportReceived == 1 && e.plid != 0;
-        p.reportReceived = 0;
-        if (!hadReport[static_cast<std::size_t>(i)]) {
-            e.race.conductState = 0;
-            p.lastPosition = 0;
-            continue;
-        }
-        if (e.race.driverStatus < DS_PITLANE) {
-            e.race.conductState = 0;
-            p.lastPosition = 0;
-            continue;
-        }
-        const int position = usablePosition(p.current.Position);
-        if (position > 0) s.raceOrder[static_cast<std::size_t>(position)] = e.plid;
-        ConductPlaces(i, position, p.lastPosition);
-        p.lastPosition = static_cast<std::uint8_t>(position);
-        if (position > 0) ++s.positionedCars;
-    }
+    const ReportedThisTick hadReport = placeCars(*this);
     for (int i = 0; i < usedEntries; ++i) {
         CheckConduct(i);
         // Every car with a report, whatever its place: a car in the pits has none.
@@ -143,132 +284,23 @@ void TMX_MAIN::RaceTick() {
     if (s.positionFreeze > 0 && ++s.positionFreeze > 5) s.positionFreeze = 0;
 
     if (s.positionedCars == 0) return;
-    int count = 0;
-    for (int i = 1; i < kOrderSlots; ++i)
-        if (s.raceOrder[static_cast<std::size_t>(i)] > 0)
-            s.raceOrder[static_cast<std::size_t>(++count)] = s.raceOrder[static_cast<std::size_t>(i)];
-    for (int i = count + 1; i < kOrderSlots; ++i) s.raceOrder[static_cast<std::size_t>(i)] = -1;
-    s.positionedCars = static_cast<std::uint8_t>(count);
+    const int count = compactRaceOrder(s);
 
     PlayerLookup lookup;
     lookup.fill(*this);
-    const bool debugging = debugOn();
+    if (!sortTrackOrder(*this, lookup, count)) return;
 
-    // The order on track: by node, highest first, then turned round so that
-    // the race leader comes first.
-    PositionsState::Order sorted = s.raceOrder;
-    auto node = [&](int index) { return static_cast<int>(entry(index).position.current.Node); };
-    for (int i = 1; i < count; ++i) {
-        int a = lookup.of(sorted[static_cast<std::size_t>(i)]);
-        if (a == -1) {
-            if (debugging) console_.out("\nERROR:  calc vis.ranking, got wrong pid from tmp Ph1, database error!\n");
-            return;
-        }
-        for (int j = i + 1; j <= count; ++j) {
-            const int b = lookup.of(sorted[static_cast<std::size_t>(j)]);
-            if (b == -1) {
-                if (debugging) console_.out("\nERROR:  calc vis.ranking, got wrong pid Ph2, database error!\n");
-                return;
-            }
-            if (node(b) > node(a)) {
-                std::swap(sorted[static_cast<std::size_t>(i)], sorted[static_cast<std::size_t>(j)]);
-                a = lookup.of(sorted[static_cast<std::size_t>(i)]);
-                if (a == -1) {
-                    if (debugging) console_.out("\nERROR:  calc vis.ranking, got wrong pid Ph3, database error!\n");
-                    return;
-                }
-            }
-        }
-    }
-    int leaderAt = 1;
-    for (int i = 1; i <= count; ++i)
-        if (sorted[static_cast<std::size_t>(i)] == s.raceOrder[1]) {
-            leaderAt = i;
-            break;
-        }
-    s.trackOrder.fill(0);
-    for (int rank = 1; rank <= count; ++rank) {
-        const int from = (leaderAt - 1 + rank - 1) % count + 1;
-        const std::int32_t plid = sorted[static_cast<std::size_t>(from)];
-        const int index = lookup.of(plid);
-        if (index == -1) {
-            if (debugging) console_.out("\nERROR:  sort vis.ranking, got wrong pid, database error!\n");
-            return;
-        }
-        s.trackOrder[static_cast<std::size_t>(rank)] = plid;
-        entry(index).position.trackRank = static_cast<std::uint8_t>(rank);
-    }
-
-    // Neighbours in both orders, as rings; then what depends on the place
-    // near the finish line.
-    const int finish = session.finishNode;
-    const int nodes = session.nodeCount;
-    int boardStart = finish - 20;
-    if (boardStart < 0) boardStart += nodes;
-    int boardEnd = boardStart + 10;
-    if (boardEnd > nodes) boardEnd -= nodes;
-    int clearStart = finish + 20;
-    if (clearStart > nodes) clearStart -= nodes;
-    int clearEnd = clearStart + 10;
-    if (clearEnd > nodes) clearEnd -= nodes;
-
-    auto at = [](const PositionsState::Order& order, int slot) {
-        return static_cast<std::uint8_t>(order[static_cast<std::size_t>(slot)]);
-    };
+    const FinishZones zones(session.finishNode, session.nodeCount);
     for (int i = 1; i < kOrderSlots; ++i) {
         const int a = lookup.of(s.raceOrder[static_cast<std::size_t>(i)]);
         const int b = lookup.of(s.trackOrder[static_cast<std::size_t>(i)]);
         if (a == -1 || b == -1) {
-            if (debugging && a == -1 && b != -1)
-                console_.out("\nDEBUG: posstats, data mismatch, pnr1 illegal, idx:%d\n", i);
-            else if (debugging && a != -1 && b == -1)
-                console_.out("\nDEBUG: posstats, data mismatch, pnr2 illegal, idx:%d\n", i);
+            if (a == -1 && b != -1) debug("\nDEBUG: posstats, data mismatch, pnr1 illegal, idx:%d\n", i);
+            else if (a != -1 && b == -1) debug("\nDEBUG: posstats, data mismatch, pnr2 illegal, idx:%d\n", i);
             continue;
         }
-        DriverPosition& ra = entry(a).position;
-        DriverPosition& tb = entry(b).position;
-        if (i > 1 && i < count) {
-            ra.raceBehind = at(s.raceOrder, i + 1);
-            ra.raceAhead = at(s.raceOrder, i - 1);
-            tb.trackBehind = at(s.trackOrder, i + 1);
-            tb.trackAhead = at(s.trackOrder, i - 1);
-        }
-        if (i == 1) {
-            ra.raceBehind = at(s.raceOrder, 2);
-            ra.raceAhead = at(s.raceOrder, count);
-            tb.trackBehind = at(s.trackOrder, 2);
-            tb.trackAhead = at(s.trackOrder, count);
-        }
-        if (i == count) {
-            ra.raceBehind = at(s.raceOrder, 1);
-            tb.trackBehind = at(s.trackOrder, 1);
-            // Slot 0 holds no car: a lone car keeps itself ahead from the rule above.
-            if (i > 1) {
-                ra.raceAhead = at(s.raceOrder, i - 1);
-                tb.trackAhead = at(s.trackOrder, i - 1);
-            }
-        }
-
-        // The pit board: drawn (or skipped) once per lap before the line,
-        // its lap closed after it.
-        data::cl_LfsPlayer& e = entry(a);
-        const int carNode = ra.current.Node;
-        if (e.race.driverStatus == DS_RACING && inZone(carNode, boardStart, boardEnd) && ra.pitBoard == PB_NOT_SHOWN) {
-            const int odds = config.pitbrnd;
-            if (odds != 0 && (odds == 1 || random.between(1, odds) == 1))
-                ShowPitBoard(a);
-            else
-                ra.pitBoard = PB_SKIPPED;
-        }
-        if (inZone(carNode, clearStart, clearEnd) && ra.pitBoard != PB_NOT_SHOWN) {
-            ra.pitBoard = PB_NOT_SHOWN;
-            if (session.raceState == RS_RACE && !config.pitbmsg.isOff()) {
-                // An AI's board was never drawn: its connection is the host's.
-                if (!e.ai) link->Delete(e.ucid, kPitBoardClickId);
-                if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries)
-                    link->Delete(entry(e.display.watchedBy).ucid, kPitBoardClickId);
-            }
-        }
+        linkNeighbours(s, i, count, entry(a).position, entry(b).position);
+        pitBoardStep(*this, a, zones);
         ReleaseGrid(a);
     }
 }

@@ -59,6 +59,92 @@ void startSessionFor(TMX_MAIN& c, int index, DriverStatus status, DriverStatus p
     c.ClearPenalties(index);
 }
 
+// A new session of the city game: the race state stays 6.
+void beginCitySession(TMX_MAIN& c) {
+    c.OpenTrack();
+    c.OpenPitLane();
+    c.session.startPhase = SP_NONE;
+    for (int i = 0; i < c.usedEntries; ++i) {
+        if (hasCar(c.entry(i))) startSessionFor(c, i, DS_PITS, DS_GARAGE);
+    }
+    // The city places move to new addresses here once the city game has them.
+    c.resync.flag = false;
+    c.RefreshAllStatusBars();
+}
+
+void beginPractice(TMX_MAIN& c, const IS_RST& rst) {
+    c.session.raceState = RS_PRACTICE;
+    c.session.startPhase = SP_NONE;
+    c.BroadcastSystemText(0, 15, 3000);
+    c.debug("Practice startet. -> NumP:%d", rst.NumP);
+    c.OpenTrack();
+    c.OpenPitLane();
+    c.RefreshAllStatusBars();
+    for (int i = 0; i < c.usedEntries; ++i) {
+        if (!hasCar(c.entry(i))) continue;
+        startSessionFor(c, i, DS_PITS, DS_GARAGE);
+        waitForMonitor(c, i);
+    }
+    c.resync.flag = false;
+}
+
+void beginQualifying(TMX_MAIN& c, const IS_RST& rst, std::int64_t now) {
+    c.session.raceState = RS_QUALIFYING;
+    c.session.startPhase = SP_NONE;
+    if (c.config.qtype == 1) {
+        c.BroadcastSystemText(0, 12, 8000);
+        c.BroadcastSystemText(1, 13, 8000);
+    } else {
+        c.BroadcastSystemText(0, 11, 3000);
+    }
+    c.session.qualifyingStartTime = now;
+    c.session.windowElapsed = 0;
+    c.session.windowLastElapsed = 0;
+    c.session.windowTicks = -3;
+    if (c.config.qtype == 1) {
+        const int minutes = c.config.qsessiontime == 0 ? 60 : c.config.qsessiontime;
+        c.link->SendMessage(("/qual " + std::to_string(minutes)).c_str());
+    }
+    c.debug("Qualy startet. -> NumP:%d, Mins:%d", rst.NumP, rst.QualMins);
+    c.OpenTrack();
+    c.OpenPitLane();
+    c.RefreshAllStatusBars();
+    c.session.startWindowClosed = false;
+    for (int i = 0; i < c.usedEntries; ++i) {
+        DriverRace& r = c.entry(i).race;
+        r.qualifyingLaps = 0;
+        r.qualifyingTries = 0;
+        r.qualifyingDone = false;
+        if (!hasCar(c.entry(i))) continue;
+        startSessionFor(c, i, DS_PITS, DS_GARAGE);
+        waitForMonitor(c, i);
+    }
+    c.resync.flag = false;
+}
+
+void beginRace(TMX_MAIN& c, const IS_RST& rst, bool runningRaceReported) {
+    c.session.raceState = RS_RACE;
+    c.session.mostLapsDone = 0;
+    c.session.lastLapAnnounced = false;
+    c.BroadcastSystemText(0, 14, 3000);
+    c.debug("Rennen startet. -> NumP:%d, Laps:%d", rst.NumP, rst.RaceLaps);
+    c.OpenTrack();
+    c.session.pitLaneAutoClosed = false;
+    for (int i = 0; i < c.usedEntries; ++i) {
+        data::cl_LfsPlayer& e = c.entry(i);
+        if (!hasCar(e)) continue;
+        // Every car starts from the grid: previous status 10 marks it.
+        startSessionFor(c, i, DS_ON_TRACK, DS_PITSTOP_DONE);
+        e.race.conductState = 7;
+        e.pit.pitWindowUsed = {};
+        e.display.monitorState = 0;
+    }
+    c.session.pitLaneClosed = c.config.startpitclose == 1;
+    c.RefreshAllStatusBars();
+    c.session.startPhase = SP_START_PENDING;
+    if (!runningRaceReported) c.resync.flag = false;
+}
+
 }  // namespace
 
 void TMX_MAIN::OpenTrack() { session.trackClosed = false; }
@@ -75,7 +161,7 @@ int TMX_MAIN::onRaceStart(const IS_RST& rst) {
     // A session runs again: the status bar may be drawn.
     server.setupScreen = false;
     if (runRequest.load() == RUN_CONNECTING) {
-        if (debugOn()) console_.out(" Init TMX\n");
+        debug(" Init TMX\n");
         return 0;
     }
     // The answer to the session request of a handshake or resync (it carries
@@ -100,85 +186,13 @@ int TMX_MAIN::onRaceStart(const IS_RST& rst) {
     // it here once it keeps one.
 
     if (session.raceState == RS_CITY) {
-        OpenTrack();
-        OpenPitLane();
-        session.startPhase = SP_NONE;
-        for (int i = 0; i < usedEntries; ++i) {
-            if (hasCar(entry(i))) startSessionFor(*this, i, DS_PITS, DS_GARAGE);
-        }
-        // The city places move to new addresses here once the city game has them.
-        resync.flag = false;
-        RefreshAllStatusBars();
-        return 0;
-    }
-
-    if (rst.RaceLaps == 0 && rst.QualMins == 0) {
-        session.raceState = RS_PRACTICE;
-        session.startPhase = SP_NONE;
-        BroadcastSystemText(0, 15, 3000);
-        if (debugOn()) console_.out("Practice startet. -> NumP:%d", rst.NumP);
-        OpenTrack();
-        OpenPitLane();
-        RefreshAllStatusBars();
-        for (int i = 0; i < usedEntries; ++i) {
-            if (!hasCar(entry(i))) continue;
-            startSessionFor(*this, i, DS_PITS, DS_GARAGE);
-            waitForMonitor(*this, i);
-        }
-        resync.flag = false;
+        beginCitySession(*this);
+    } else if (rst.RaceLaps == 0 && rst.QualMins == 0) {
+        beginPractice(*this, rst);
     } else if (rst.RaceLaps == 0) {
-        session.raceState = RS_QUALIFYING;
-        session.startPhase = SP_NONE;
-        if (config.qtype == 1) {
-            BroadcastSystemText(0, 12, 8000);
-            BroadcastSystemText(1, 13, 8000);
-        } else {
-            BroadcastSystemText(0, 11, 3000);
-        }
-        session.qualifyingStartTime = now;
-        session.windowElapsed = 0;
-        session.windowLastElapsed = 0;
-        session.windowTicks = -3;
-        if (config.qtype == 1) {
-            const int minutes = config.qsessiontime == 0 ? 60 : config.qsessiontime;
-            link->SendMessage(("/qual " + std::to_string(minutes)).c_str());
-        }
-        if (debugOn()) console_.out("Qualy startet. -> NumP:%d, Mins:%d", rst.NumP, rst.QualMins);
-        OpenTrack();
-        OpenPitLane();
-        RefreshAllStatusBars();
-        session.startWindowClosed = false;
-        for (int i = 0; i < usedEntries; ++i) {
-            DriverRace& r = entry(i).race;
-            r.qualifyingLaps = 0;
-            r.qualifyingTries = 0;
-            r.qualifyingDone = false;
-            if (!hasCar(entry(i))) continue;
-            startSessionFor(*this, i, DS_PITS, DS_GARAGE);
-            waitForMonitor(*this, i);
-        }
-        resync.flag = false;
+        beginQualifying(*this, rst, now);
     } else if (rst.QualMins == 0) {
-        session.raceState = RS_RACE;
-        session.mostLapsDone = 0;
-        session.lastLapAnnounced = false;
-        BroadcastSystemText(0, 14, 3000);
-        if (debugOn()) console_.out("Rennen startet. -> NumP:%d, Laps:%d", rst.NumP, rst.RaceLaps);
-        OpenTrack();
-        session.pitLaneAutoClosed = false;
-        for (int i = 0; i < usedEntries; ++i) {
-            data::cl_LfsPlayer& e = entry(i);
-            if (!hasCar(e)) continue;
-            // Every car starts from the grid: previous status 10 marks it.
-            startSessionFor(*this, i, DS_ON_TRACK, DS_PITSTOP_DONE);
-            e.race.conductState = 7;
-            e.pit.pitWindowUsed = {};
-            e.display.monitorState = 0;
-        }
-        session.pitLaneClosed = config.startpitclose == 1;
-        RefreshAllStatusBars();
-        session.startPhase = SP_START_PENDING;
-        if (!runningRaceReported) resync.flag = false;
+        beginRace(*this, rst, runningRaceReported);
     }
     return 0;
 }
