@@ -3,6 +3,8 @@
 #   make test       build, then run every test (ctest)
 #   make demo       build, then run tmx against the bundled simulated LFS server
 #   make bench      build, then run the benchmarks
+#   make load       build, then measure tmx's CPU use with eight busy simulated servers
+#                   (LOAD_ARGS="--seconds 60 --max-percent 1" passes options on)
 #   make wincheck   compile the Windows side of the OS layer with MinGW (if installed)
 #   SAN=address     address + undefined behaviour sanitizer build (own build folder)
 #   SAN=thread      thread sanitizer build (own build folder)
@@ -12,7 +14,7 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 BUILD_DIR ?= build$(if $(SAN),-$(SAN),)
 CMAKE_FLAGS ?=
 
-.PHONY: all build configure test demo bench wincheck clean
+.PHONY: all build configure test demo bench load wincheck clean
 
 all: build
 
@@ -32,6 +34,10 @@ demo: build
 
 bench: build
 	$(BUILD_DIR)/tmx_bench --benchmark_min_time=0.5
+
+load: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tmx tmx-load
+	$(BUILD_DIR)/tmx-load --tmx $(BUILD_DIR)/tmx $(LOAD_ARGS)
 
 wincheck:
 	sh tools/wincheck.sh
