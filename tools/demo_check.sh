@@ -1,6 +1,8 @@
 #!/bin/sh
 # Runs the demo (tools/demo.sh) and checks that it shows what it is meant to:
-# a driver who joins is welcomed, a typed command is answered, and the admin's
+# a driver who joins is welcomed, a typed command is answered, race control
+# announces the sessions, opens the pit lane and follows a pit stop, a driver
+# who leaves the closed pit lane gets a drive-through, and the admin's
 # kill-all is announced on the server and ends tmx.
 # Usage: tools/demo_check.sh [BUILD_DIR]   (the demo_scenario test)
 # Exit code 0 when everything was seen, 1 otherwise.
@@ -53,6 +55,17 @@ in_order "Alice is welcomed when she joins" "$SIM_LOG" \
 in_order "Bob's #help is answered with the user commands" "$SIM_LOG" \
     'chat ucid=2 text="#help"' \
     '<- IS_MTC ucid=2 plid=0 "^2UserCommands:"'
+in_order "race control: session texts, the pit lane opening after two laps, Carl's stop" "$SIM_LOG" \
+    'session practice' \
+    '"^7Practice has started"' \
+    'session race laps=4' \
+    '"^2The race has started - drive fair!"' \
+    '"^3Orga: The pitlane is open now!"' \
+    '"^3Pit stop done - go go go!"'
+in_order "Dana drives out of the closed pit lane and is given a drive-through" "$SIM_LOG" \
+    'car ucid=5 drive' \
+    '<- IS_MTC ucid=5 plid=0 "^1You drove out of the closed pit lane"' \
+    '<- IS_MST "/p_dt ^5Dana"'
 in_order "the kill-all is announced before the link is closed" "$SIM_LOG" \
     'chat ucid=3 text="#KILLALL"' \
     '<- IS_MST "^1TMX is killed by admin"' \
