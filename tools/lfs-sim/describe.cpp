@@ -10,15 +10,6 @@ using namespace tmx::insim;
 
 namespace {
 
-constexpr std::array<const char*, 50> kTypeNames = {
-    "ISP_NONE", "IS_ISI", "IS_VER", "IS_TINY", "IS_SMALL", "IS_STA", "IS_SCH", "IS_SFP", "IS_SCC",
-    "IS_CPP",   "IS_ISM", "IS_MSO", "IS_III",  "IS_MST",   "IS_MTC", "IS_MOD", "IS_VTN", "IS_RST",
-    "IS_NCN",   "IS_CNL", "IS_CPR", "IS_NPL",  "IS_PLP",   "IS_PLL", "IS_LAP", "IS_SPX", "IS_PIT",
-    "IS_PSF",   "IS_PLA", "IS_CCH", "IS_PEN",  "IS_TOC",   "IS_FLG", "IS_PFL", "IS_FIN", "IS_RES",
-    "IS_REO",   "IS_NLP", "IS_MCI", "IS_MSX",  "IS_MSL",   "IS_CRS", "IS_BFN", "IS_AXI", "IS_AXO",
-    "IS_BTN",   "IS_BTC", "IS_BTT", "IS_RIP",  "IS_SSH",
-};
-
 constexpr std::array<const char*, 22> kTinyNames = {
     "TINY_NONE", "TINY_VER", "TINY_CLOSE", "TINY_PING", "TINY_REPLY", "TINY_VTC",
     "TINY_SCP",  "TINY_SST", "TINY_GTH",   "TINY_MPE",  "TINY_ISM",   "TINY_REN",
@@ -51,8 +42,10 @@ std::string bfnName(std::uint8_t subType) {
 
 }  // namespace
 
+// The record names of the packet list: "IS_LAP" for type 24.
 std::string packetTypeName(std::uint8_t type) {
-    if (type < kTypeNames.size()) return kTypeNames[type];
+    if (type == ISP_NONE) return "ISP_NONE";
+    if (const char* name = insim::packetTypeName(type)) return std::string("IS_") + name;
     return "ISP_" + std::to_string(type);
 }
 
@@ -69,9 +62,9 @@ bool packetKindFromName(std::string_view name, PacketKind& kind) {
             return true;
         }
     }
-    for (std::size_t i = 1; i < kTypeNames.size(); ++i) {
-        if (name == kTypeNames[i]) {
-            kind.type = static_cast<std::uint8_t>(i);
+    for (int type = 1; type <= ISP_BTT; ++type) {
+        if (name == packetTypeName(static_cast<std::uint8_t>(type))) {
+            kind.type = static_cast<std::uint8_t>(type);
             kind.subType = -1;
             return true;
         }
