@@ -111,7 +111,9 @@ void TMX_MAIN::PenaltyTick() {
     const std::int64_t now = clock_.now();
     for (int i = 0; i < usedEntries; ++i) {
         const data::cl_LfsPlayer& e = entry(i);
-        if (e.plid == 0 || e.race.driverStatus <= DS_PITS || e.pit.pendingPenalty == PK_NONE)
+        // A driver in his pit box is looked at too: his penalty waits a while
+        // longer (or, in the city, is given at once).
+        if (e.plid == 0 || e.race.driverStatus < DS_PITS || e.pit.pendingPenalty == PK_NONE)
             continue;
         if (now >= e.pit.penaltyDue || config.penaltysystem == 0) GivePenalty(i);
     }

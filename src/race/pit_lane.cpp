@@ -253,7 +253,9 @@ void pitBoxFromGarage(TMX_MAIN& c, int index) {
         }
     } else if (e.race.driverStatus == DS_PITS) {
         if (c.isCity()) {
-            // The city game greets its drivers with their job in its own display.
+            // The city game greets its drivers with their job in its own display;
+            // the stint starts its laps from 0 all the same.
+            e.race.sessionLaps = 0;
         } else if (qualifyingRules(c)) {
             showQualifyingAllowance(c, index);
         } else {

@@ -98,6 +98,35 @@ TEST_F(Penalties, SwitchedOffTheyGoOutTickByTickTenQueuedAtMostAndLfsPenaltiesAr
     EXPECT_FALSE(team(0, 61));
 }
 
+TEST_F(Penalties, ADueOneWaitsTwentyToSixtySecondsMoreInThePitsButNotInTheCity) {
+    const struct {
+        const char* name;
+        DriverStatus status;
+        RaceState state;
+        Lines given;
+        int due;  // when nothing was given: the due time, in seconds from now
+    } cases[] = {
+        {"in the pit box", DS_PITS, RS_RACE, {}, 30},
+        {"in the pit box in the city", DS_PITS, RS_CITY, {"/p_dt Alice"}, 0},
+        {"in the garage: not looked at", DS_GARAGE, RS_RACE, {}, -1},
+        {"on track", DS_ON_TRACK, RS_RACE, {"/p_dt Alice"}, 0},
+    };
+    for (const auto& k : cases) {
+        markChat();
+        c.session.raceState = k.state;
+        c.entry(alice).race.driverStatus = k.status;
+        pit() = DriverPit{};
+        pit().pendingPenalty = PK_CLOSED_PIT_ENTRY;
+        pit().penaltyDue = clock.now();
+        c.random.script({10});  // a retry 20 + 10 s later
+        seconds(1);
+        EXPECT_EQ(hostCommands(), k.given) << k.name;
+        if (k.given.empty()) {
+            EXPECT_EQ(pit().penaltyDue, clock.now() + k.due) << k.name;
+        }
+    }
+}
+
 TEST_F(Penalties, LfsPenaltiesAreFollowedAndTheirServingRewarded) {
     const struct {
         const char* name;

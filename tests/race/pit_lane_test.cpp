@@ -129,6 +129,16 @@ TEST_F(PitLane, SpecialQualifierTakingHisCarIsToldWhatIsLeft) {
     }
 }
 
+TEST_F(PitLane, TakingHisCarStartsTheDriversLapsFromZeroInEverySession) {
+    for (RaceState state : {RS_PRACTICE, RS_RACE, RS_CITY}) {
+        race(DS_PITS, DS_GARAGE);
+        c.session.raceState = state;
+        me().race.sessionLaps = 5;
+        send(pitLanePacket(plid, PITLANE_ENTER));
+        EXPECT_EQ(me().race.sessionLaps, 0) << state;
+    }
+}
+
 TEST_F(PitLane, PitStopCountsForTheWindowItsPitEntryLapLiesIn) {
     ASSERT_TRUE(c.config.pitwindow.add(10, 12));
     ASSERT_TRUE(c.config.pitwindow.add(15, 20));
