@@ -234,6 +234,7 @@ void TMX_MAIN::stateTrackChange(const IS_STA& sta) {
             if (entry(i).plid != 0 && master) entry(i).SaveCombination(*master);
         }
         server.currentTrack = sta.Track;
+        session.highestSplit = 0;  // the new track's last split is learned anew
         for (int i = 0; i < usedEntries; ++i) {
             if (entry(i).plid != 0 && master) entry(i).LoadCombination(*master, server.currentTrack.c_str());
         }

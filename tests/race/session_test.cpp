@@ -342,7 +342,8 @@ TEST_F(SessionDriving, QualifierIsCalledInAfterHisLastLap) {
     barrier();
     EXPECT_EQ(hostCommands(), Lines{"/pitlane Alice"});
     flushToSim();
-    const sim::Player* car = simulator->snapshot().model.findPlayer(plid);
+    const sim::SimState state = simulator->snapshot();
+    const sim::Player* car = state.model.findPlayer(plid);
     ASSERT_NE(car, nullptr);
     EXPECT_EQ(car->carState.pit, sim::PitPhase::Box);
 }
