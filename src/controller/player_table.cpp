@@ -38,6 +38,19 @@ int TMX_MAIN::FindIndex(int ucid, int plid) const {
     return -1;
 }
 
+int TMX_MAIN::ReportedDriver(int plid, const char* packetName, int& result) {
+    result = 0;
+    if (runRequest.load() == RUN_CONNECTING) return -1;
+    if (refused.player(static_cast<std::uint8_t>(plid))) return -1;
+    const int index = FindIndex(-1, plid);
+    if (index == -1) {
+        console_.out("\nTMX: %s -> unknown player - database mismatch\nTerminating ....\n", packetName);
+        runRequest = RUN_ERROR;
+        result = -1;
+    }
+    return index;
+}
+
 void TMX_MAIN::sendPrivate(int index, const char* text) {
     link->SendPrivate(text, entry(index).ucid, 0);
 }

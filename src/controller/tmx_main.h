@@ -84,6 +84,10 @@ public:
 
     // ---- Connection and player table ------------------------------------------
     int FindIndex(int ucid, int plid) const;
+    // The driver a lap, split or pit packet names: -1 when the packet is not
+    // acted on (handshake, a player the full table refused; result 0) or the
+    // table is out of step with the server (result -1, the controller stops).
+    int ReportedDriver(int plid, const char* packetName, int& result);
     int onNewConnection(const insim::IS_NCN& ncn);
     int onNewPlayer(const insim::IS_NPL& npl);
     int onPlayerPits(const insim::IS_PLP& plp);

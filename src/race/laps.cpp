@@ -6,29 +6,9 @@ namespace tmx {
 
 using namespace insim;
 
-namespace {
-
-// The driver of a lap or split report; -1 when the packet is not acted on.
-// A player the table does not know means the table is out of step with the
-// server: the controller stops rather than guess.
-int reportingDriver(TMX_MAIN& c, int plid, const char* packetName, int& result) {
-    result = 0;
-    if (c.runRequest.load() == RUN_CONNECTING) return -1;
-    if (c.refused.player(plid)) return -1;  // a player the full table could not take
-    const int index = c.FindIndex(-1, plid);
-    if (index == -1) {
-        c.console().out("\nTMX: %s -> unknown player - database mismatch\nTerminating ....\n", packetName);
-        c.runRequest = RUN_ERROR;
-        result = -1;
-    }
-    return index;
-}
-
-}  // namespace
-
 int TMX_MAIN::onLap(const IS_LAP& lap) {
     int result = 0;
-    const int index = reportingDriver(*this, lap.PLID, "LAP", result);
+    const int index = ReportedDriver(lap.PLID, "LAP", result);
     if (index == -1) return result;
     data::cl_LfsPlayer& e = entry(index);
     e.race.lastLapsDone = lap.LapsDone;
@@ -66,7 +46,7 @@ int TMX_MAIN::onLap(const IS_LAP& lap) {
 
 int TMX_MAIN::onSplit(const IS_SPX& spx) {
     int result = 0;
-    const int index = reportingDriver(*this, spx.PLID, "SPX", result);
+    const int index = ReportedDriver(spx.PLID, "SPX", result);
     if (index == -1) return result;
     data::cl_LfsPlayer& e = entry(index);
     if (e.race.driverStatus == DS_PITS) {

@@ -86,25 +86,6 @@ void qualifyingLimitAtEntry(TMX_MAIN& c, int index) {
     if (c.session.raceState != RS_QUALIFYING_CLOSED) c.OrgaLineText(index, 3, 22, 10000);
 }
 
-int unknownPlayer(TMX_MAIN& c, const char* packetName) {
-    c.console().out("\nTMX: %s -> unknown player - database mismatch\nTerminating ....\n",
-                    packetName);
-    c.runRequest = RUN_ERROR;
-    return -1;
-}
-
-// The driver of a pit packet: -1 when the packet is not acted on (result 0)
-// or the table is out of step with the server (result -1).
-int pitDriver(TMX_MAIN& c, int plid, const char* packetName, int& result) {
-    result = 0;
-    if (c.runRequest.load() == RUN_CONNECTING) return -1;
-    if (c.refused.player(static_cast<std::uint8_t>(plid)))
-        return -1;  // a player the full table could not take
-    const int index = c.FindIndex(-1, plid);
-    if (index == -1) result = unknownPlayer(c, packetName);
-    return index;
-}
-
 // The tries and laps a special qualifier has left, when he takes his car.
 void showQualifyingAllowance(TMX_MAIN& c, int index) {
     const cl_LfsPlayer& e = c.entry(index);
@@ -293,7 +274,7 @@ void pitBoxFromGarage(TMX_MAIN& c, int index) {
 
 int TMX_MAIN::onPitLane(const IS_PLA& pla) {
     int result = 0;
-    const int index = pitDriver(*this, pla.PLID, "PLA", result);
+    const int index = ReportedDriver(pla.PLID, "PLA", result);
     if (index == -1) return result;
     if (pla.Fact == PITLANE_EXIT) {
         pitExit(*this, index);
@@ -324,7 +305,7 @@ int TMX_MAIN::onPitLane(const IS_PLA& pla) {
 
 int TMX_MAIN::onPitStop(const IS_PIT& pit) {
     int result = 0;
-    const int index = pitDriver(*this, pit.PLID, "PIT", result);
+    const int index = ReportedDriver(pit.PLID, "PIT", result);
     if (index == -1) return result;
     data::cl_LfsPlayer& e = entry(index);
     if (e.race.driverStatus == DS_EARLY) {
@@ -340,7 +321,7 @@ int TMX_MAIN::onPitStop(const IS_PIT& pit) {
 
 int TMX_MAIN::onPitStopDone(const IS_PSF& psf) {
     int result = 0;
-    const int index = pitDriver(*this, psf.PLID, "PSF", result);
+    const int index = ReportedDriver(psf.PLID, "PSF", result);
     if (index == -1) return result;
     data::cl_LfsPlayer& e = entry(index);
     if (e.race.driverStatus == DS_EARLY) {
