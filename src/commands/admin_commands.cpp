@@ -144,15 +144,22 @@ void SetStart(const CommandContext& ctx) {
     ctx.toAll("^2Enter '#info' for more info");
 }
 
-// The override of the next start belongs to the race start procedure.
 void NextStart(const CommandContext& ctx) {
     if (ctx.help({"^7set the next start to grandprix (gp) or", "^7rollingstart (rs)"})) return;
     if (!ctx.admin()) return;
-    if (!ctx.argIs(1, "gp") && !ctx.argIs(1, "rs")) {
+    if (ctx.argIs(1, "gp")) {
+        ctx.c.start.nextStart = ST_GRAND_PRIX;
+        ctx.reply("^7Ok, next start will be a grandprix-start");
+        ctx.toAll(" ");
+        ctx.toAll("^2The next racestart was changed to gp-start by an admin");
+    } else if (ctx.argIs(1, "rs")) {
+        ctx.c.start.nextStart = ST_ROLLING;
+        ctx.reply("^7OK, next start will be a rolling-start");
+        ctx.toAll(" ");
+        ctx.toAll("^2The next racestart was changed to rollingstart by an admin");
+    } else {
         ctx.reply("^7TMX: need an option (gp or rs) or ?");
-        return;
     }
-    ctx.reply(kNotAvailableYet);
 }
 
 void SetSpeed(const CommandContext& ctx) {

@@ -30,6 +30,7 @@
 #include "race/driver_race.h"
 #include "race/positions_state.h"
 #include "race/session_state.h"
+#include "race/start_state.h"
 #include "platform/clock.h"
 
 namespace tmx {
@@ -153,8 +154,6 @@ public:
     // Once per loop pass, in this order: skill summaries, session rules,
     // flags, pending penalties, monitor display timers.
     void SecondTick();
-    void StartProcedureStep();
-    bool RollingStartTakesLateCars() const;
     // The per-race fields a driver starts with when he joins the race.
     void SetJoinValues(int index);
 
@@ -180,6 +179,25 @@ public:
     void QualifyingLapLimit(int index);
     void SessionTick();
     void MonitorDisplayTimers();
+
+    // ---- Race start (race/race_start.cpp, race/rolling_checks.cpp, race/pace_instructions.cpp)
+    // The start choice of a race (start phase 0): grand prix or rolling start.
+    void StartRace();
+    // What the start phase asks for on this loop pass: the start choice, the
+    // restart after an aborted start, or a stage of the rolling start.
+    void StartProcedureStep();
+    // A player joining while the field still stands on the grid takes part.
+    bool RollingStartTakesLateCars() const;
+    // True when the driver's last two car reports lie either side of node.
+    bool Crossed(int index, int node) const;
+    // Shows the pace instruction mode (PaceMode) to driver plid; target is the
+    // player id the instruction names, 0 for none.
+    void SetPace(int plid, int mode, int target);
+    // The checks of the car on grid place slot during the formation lap.
+    void CheckCar(int slot);
+    // Sends a driver who broke the rolling-start rules to spectate: the
+    // system line to all, the private lines, his record saved when asked.
+    void SpectateFromStart(int index, int tmxmLine, int privateLine, bool save);
 
     // ---- Pit lane and penalties (race/pit_lane.cpp, race/penalties.cpp) ------------------
     int onPitLane(const insim::IS_PLA& pla);
@@ -268,6 +286,7 @@ public:
     SessionState session;        // session, start phase, track and pit lane
     EventMonitorState monitor;   // the event list as the monitors show it
     PositionsState positions;    // race order and track order
+    StartState start;            // start order and stages of a rolling start
     const data::cl_Language* serverLanguage = nullptr;
 
     // Random draws: seeded from the clock at start, scripted by tests.

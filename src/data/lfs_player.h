@@ -15,6 +15,7 @@
 #include "race/driver_pit.h"
 #include "race/driver_position.h"
 #include "race/driver_race.h"
+#include "race/driver_rolling.h"
 #include "race/driver_skill.h"
 
 namespace tmx {
@@ -86,6 +87,7 @@ public:
     DriverRace race;          // status and qualifying rules
     DriverPosition position;  // car reports and places
     DriverPit pit;            // penalties and pit windows
+    DriverRolling rolling;    // grid place and pace instruction of a rolling start
     DriverSkill skill;        // skill points of the race and the summary
     DriverFlags flags;        // yellow flags of the lap
     DriverDisplay display;    // status bar, event monitor, tracking

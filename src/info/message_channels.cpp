@@ -7,6 +7,7 @@
 
 #include "common/placeholders.h"
 #include "controller/tmx_main.h"
+#include "info/chat_level.h"
 #include "insim/buttons.h"
 
 namespace tmx {
@@ -31,21 +32,6 @@ ChannelLook lookOf(Channel channel) {
         case Channel::Info: return {BG_INFO, 96, 100};
     }
     return {BG_SYSTEM, 3, 100};
-}
-
-// The chat level a driver reads at: a larger stored value counts as full.
-int effectiveChatLevel(const cl_LfsPlayer& e) { return e.chatLevel > 2 ? 2 : e.chatLevel; }
-
-// Applies the "#" + digit message level of a text: nullptr when the driver's
-// chat level is below it, else the text without the two prefix characters.
-const char* visibleText(const cl_LfsPlayer& e, const char* text) {
-    if (text[0] == '#' && text[1] >= '0' && text[1] <= '9') {
-        int level = text[1] - '0';
-        if (level > 2) level = 2;
-        if (effectiveChatLevel(e) < level) return nullptr;
-        return text + 2;
-    }
-    return text;
 }
 
 struct ChannelLine {
@@ -98,7 +84,7 @@ int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text
 
     std::string shown;
     if (!ch.info) {
-        const char* visible = visibleText(e, text);
+        const char* visible = textAtChatLevel(e, text);
         if (!visible) return 0;
         shown.assign(visible, std::min<std::size_t>(std::strlen(visible), 239));
     } else {

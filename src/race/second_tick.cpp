@@ -16,6 +16,7 @@ void TMX_MAIN::SetJoinValues(int index) {
     data::cl_LfsPlayer& e = entry(index);
     e.pit = DriverPit{};  // no penalty pending or queued, no pit entry, every window open
     e.flags = DriverFlags{};
+    e.rolling = DriverRolling{};  // a car that joins during a start is taken in as a late car
 }
 
 }  // namespace tmx

@@ -14,7 +14,10 @@ enum RaceState : std::int32_t {
 
 // Start phases.
 enum StartPhase : std::int32_t {
-    SP_START_PENDING = 0, SP_RESTART_PENDING = 1, SP_ROLLING_FIRST = 3, SP_ROLLING_LAST = 6,
+    SP_START_PENDING = 0, SP_RESTART_PENDING = 1,
+    // The four stages of a rolling start: the formation lap from the grid,
+    // holding the pace, speeding up for the line, waiting for the last car.
+    SP_ROLLING_FIRST = 3, SP_HOLD_SPEED = 4, SP_SPEED_UP = 5, SP_ROLLING_LAST = 6,
     SP_NONE = 7,
 };
 

@@ -389,7 +389,15 @@ TEST_F(ChatCommandTest, SetstartAndNextstartTakeOnlyTheirOptions) {
     EXPECT_EQ(c.config.starttype, 2);
 
     EXPECT_THAT(say(kBoss, "#nextstart rnd"), ElementsAre(" ", "^7TMX: need an option (gp or rs) or ?"));
-    EXPECT_THAT(say(kBoss, "#nextstart rs"), ElementsAre(" ", kNotYet));
+    EXPECT_EQ(c.start.nextStart, ST_NONE);
+    EXPECT_THAT(say(kBoss, "#nextstart rs"), ElementsAre(" ", "^7OK, next start will be a rolling-start"));
+    EXPECT_EQ(c.start.nextStart, ST_ROLLING);
+    EXPECT_THAT(toAllSince(mark), ElementsAre(" ", "^2The next racestart was changed to rollingstart by an admin"));
+    EXPECT_THAT(say(kBoss, "#nextstart gp"), ElementsAre(" ", "^7Ok, next start will be a grandprix-start"));
+    EXPECT_EQ(c.start.nextStart, ST_GRAND_PRIX);
+    EXPECT_THAT(toAllSince(mark), ElementsAre(" ", "^2The next racestart was changed to gp-start by an admin"));
+    EXPECT_THAT(say(kAlice, "#nextstart rs"), ElementsAre(" ", kNoRights));
+    EXPECT_EQ(c.start.nextStart, ST_GRAND_PRIX);
 }
 
 TEST_F(ChatCommandTest, SetspeedShowsForEverybodyAndClampsForAdmins) {

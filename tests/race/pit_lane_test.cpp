@@ -42,9 +42,6 @@ protected:
         markChat();
     }
     data::cl_LfsPlayer& me() { return c.entry(alice); }
-    static bool shows(const std::string& text, const char* block, int n) {
-        return text.find(line(block, n)) != std::string::npos;
-    }
     static Lines breach(int tmxm) { return {line("tmxm", tmxm), line("tmxm", 26)}; }
 
     int plid = 0;

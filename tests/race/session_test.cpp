@@ -28,9 +28,6 @@ protected:
         else joinGuest(1, "alice", "Alice"), barrier();
     }
     data::cl_LfsPlayer& me() { return c.entry(c.FindIndex(1, -1)); }
-    static bool shows(const std::string& text, const char* block, int n, const std::string& value = "%%") {
-        return text.find(line(block, n, value)) != std::string::npos;
-    }
     static IS_RST rst(int laps, int mins, int reqI = 0) {
         IS_RST r;
         r.ReqI = static_cast<std::uint8_t>(reqI);

@@ -31,6 +31,10 @@ protected:
     static std::string line(const char* block, int n, const std::string& value = "%%") {
         return std::string(block) + " " + std::to_string(n) + " " + value;
     }
+    // Does a shown text (a team line carries its colour first) hold that line?
+    static bool shows(const std::string& text, const char* block, int n, const std::string& value = "%%") {
+        return text.find(line(block, n, value)) != std::string::npos;
+    }
 
     // A guest who takes a car; returns his PLID.
     int driver(int ucid, const char* user, const char* nick, const char* car = "XRT") {
