@@ -1,5 +1,6 @@
 // The simulator's driving model: motion and car reports, laps and splits,
-// the pit lane, host commands acting on driving cars, and a race scenario.
+// the pit lane, following the car ahead, host commands acting on driving cars
+// (what a rolling start uses), and the race scenarios.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -59,6 +60,12 @@ std::optional<CompCar> lastReport(const std::vector<Bytes>& all, int plid) {
 
 int wrapRaw(int delta) {  // an angle difference in raw units, in -32768..32767
     return ((delta % 65536) + 65536 + 32768) % 65536 - 32768;
+}
+
+PlayerSpec carOf(int ucid) {
+    PlayerSpec spec;
+    spec.ucid = ucid;
+    return spec;
 }
 
 std::vector<Bytes> carReports(const std::vector<Bytes>& all) {
@@ -307,6 +314,130 @@ TEST_F(DrivingModel, PitVisitsStopServePenaltiesAndCountLapsInTheLane) {
     }
 }
 
+// ---- Following ----------------------------------------------------------------------
+
+class Following : public DrivingModel {
+protected:
+    const CarState& car(int plid) { return model.findPlayer(plid)->carState; }
+    double gapM(int behind, int ahead) {  // along the track, in metres
+        const double nodes = std::fmod(car(ahead).progress - car(behind).progress, kNodes);
+        return (nodes < 0 ? nodes + kNodes : nodes) * 5.0;
+    }
+    double kmh(int plid) { return lastReport(sent, plid)->Speed / 327.68 * 3.6; }
+};
+
+struct FollowCase {
+    const char* name;
+    double leadKmh, followKmh, gapM;
+    int holdMs;       // the follower stands this long first
+    int leadStopsMs;  // the lead car stops then (0: never; -1: once it crosses the line)
+    double topKmh, lowKmh, endKmh;  // the follower's speeds
+};
+
+// Car 2 follows car 1 from the grid, 8 m behind it. It never passes and never
+// comes closer than its gap (or, when closer, than it was); it ends at its gap.
+TEST_F(Following, FollowerClosesUpToItsGapAndNeverPasses) {
+    const FollowCase cases[] = {
+        {"slower car ahead", 80, 120, 8, 0, 0, 80, 80, 80},
+        {"car ahead stops", 100, 100, 8, 0, 20000, 100, 0, 0},
+        {"car ahead far away", 100, 140, 8, 20000, 0, 140, 0, 100},
+        {"stops across the finish line", 100, 130, 8, 2000, -1, 130, 0, 0},
+        {"closer than its gap: drops back", 100, 100, 30, 0, 0, 100, 80, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset();
+        race(3, 2);
+        ASSERT_TRUE(model.driveCar(1, c.leadKmh));
+        ASSERT_TRUE(model.driveCar(2, c.followKmh));
+        ASSERT_TRUE(model.followCar(2, true, c.gapM));
+        if (c.holdMs > 0) {
+            ASSERT_TRUE(model.setCarMotion(2, CarMotion{Motion::Stopped, -1, 0, c.holdMs}));
+        }
+        double top = 0, low = 1000, gap = gapM(2, 1);
+        for (int ms = 250; ms <= 120000; ms += 250) {
+            run(250);
+            if (c.leadStopsMs == -1 ? car(1).lapsDone == 1 : ms == c.leadStopsMs)
+                model.setCarMotion(1, CarMotion{Motion::Stopped});
+            ASSERT_LT(car(2).progress, car(1).progress) << "passed at " << ms << " ms";
+            ASSERT_GE(gapM(2, 1), std::min(c.gapM, gap) - 1e-6) << ms << " ms";
+            gap = gapM(2, 1);
+            top = std::max(top, kmh(2));
+            low = std::min(low, kmh(2));
+        }
+        EXPECT_NEAR(top, c.topKmh, 0.05);
+        EXPECT_NEAR(low, c.lowKmh, 0.05);
+        EXPECT_NEAR(kmh(2), c.endKmh, 0.05);
+        EXPECT_NEAR(gapM(2, 1), c.gapM, 1e-6);
+        if (c.leadStopsMs == -1) {
+            EXPECT_LT(lastReport(sent, 1)->Node, 2);
+            EXPECT_GE(lastReport(sent, 2)->Node, kNodes - 2) << "behind it, before the line";
+        }
+    }
+}
+
+// The car ahead is the one ahead on the track, whatever lap either is on.
+TEST_F(Following, FollowsTheCarThatLappedIt) {
+    race(5, 2);
+    ASSERT_TRUE(model.driveCar(1, 150));
+    ASSERT_TRUE(model.driveCar(2, 100));
+    ASSERT_TRUE(model.followCar(2, true));
+    while (car(1).progress - car(2).progress < kNodes + 4 && now < 300000) run(250);
+    ASSERT_TRUE(model.setCarMotion(1, CarMotion{Motion::Stopped}));
+    run(10000);
+    EXPECT_NEAR(car(1).progress - car(2).progress, kNodes + 1.6, 1e-6) << "a lap down, 8 m behind";
+    EXPECT_EQ(kmh(2), 0);
+}
+
+TEST_F(Following, NewPaceKeepsFollowingAndNofollowLetsItPass) {
+    race(3, 2);
+    ASSERT_TRUE(model.driveCar(1, 80));
+    ASSERT_TRUE(model.followCar(2, true));
+    ASSERT_TRUE(model.driveCar(2, 130));
+    run(10000);
+    EXPECT_NEAR(kmh(2), 80, 0.05);
+    ASSERT_TRUE(model.followCar(2, false));
+    run(5000);
+    EXPECT_GT(car(2).progress, car(1).progress) << "it has passed";
+    EXPECT_NEAR(kmh(2), 130, 0.05);
+}
+
+TEST_F(Following, LateJoinerWaitsInHisBoxAndLeavesThroughThePitExit) {
+    race(3, 1);
+    run(10000);
+    ASSERT_TRUE(model.addConnection(2, "erik", "Erik", false, out));
+    ASSERT_TRUE(model.addPlayer(carOf(2), out));
+    run(10000);
+    EXPECT_EQ(lastReport(sent, 2)->Node, kNodes - 10) << "in his box, before the line";
+    EXPECT_EQ(kmh(2), 0);
+    ASSERT_TRUE(model.driveCar(2, 100));
+    std::vector<std::string> visit;
+    double laneKmh = 0;
+    while (car(2).pit != PitPhase::Track && now < 60000) {
+        for (const auto& p : eventsOf(run(250), 2)) visit.push_back(label(p));
+        if (car(2).pit == PitPhase::Lane) laneKmh = kmh(2);
+    }
+    EXPECT_EQ(visit, (std::vector<std::string>{"PLA0"})) << "the pit exit, nothing else";
+    EXPECT_NEAR(laneKmh, 60, 0.05);
+    run(250);
+    EXPECT_NEAR(kmh(2), 100, 0.05);
+}
+
+TEST_F(Following, CarWithoutPaceNeverLeavesTheGrid) {
+    for (int ucid : {1, 2}) {
+        ASSERT_TRUE(model.addConnection(ucid, "u" + std::to_string(ucid), "U", false, out));
+        ASSERT_TRUE(model.addPlayer(carOf(ucid), out));
+    }
+    ASSERT_TRUE(model.driveCar(1, 100));
+    SessionSpec race;
+    race.laps = 3;
+    ASSERT_TRUE(model.startSession(race, out));
+    const double grid = car(2).progress;
+    run(60000);
+    EXPECT_EQ(car(2).progress, grid);
+    EXPECT_GT(car(1).progress, grid + 100) << "the other car drove";
+}
+
 // ---- Over the link: updates by the clock and host commands -----------------------
 
 class DrivingLink : public ::testing::Test {
@@ -384,6 +515,50 @@ TEST_F(DrivingLink, HostCommandsActOnDrivingCars) {
     EXPECT_EQ(grid->Speed, 0) << "the lights are still red";
 }
 
+// What a rolling start needs from the server: the grid order on request (cars
+// in the garage at the start after the grid), /pitlane and /spec by user name,
+// and /restart putting the cars back on the grid with a new IS_REO and IS_RST.
+TEST_F(DrivingLink, GridOrderRestartAndHostCommandsByUserName) {
+    for (int ucid : {1, 2, 3}) {
+        ASSERT_TRUE(sim->join(ucid, "driver" + std::to_string(ucid), "D" + std::to_string(ucid)));
+        ASSERT_TRUE(sim->joinTrack(carOf(ucid)));
+    }
+    ASSERT_TRUE(sim->toPits(1));
+    ASSERT_TRUE(sim->startRace(RaceSpec{}));
+    sim->advance(20000);
+    client.drainUntilPing();
+    auto reply = [&](const std::string& mst) {
+        EXPECT_TRUE(mst.empty() ? client.sendTiny(TINY_REO, 9) : client.sendMst(mst));
+        return client.drainUntilPing();
+    };
+    auto order = [](const Bytes& reo) {
+        const auto r = as<IS_REO>(reo);
+        return std::vector<int>(r.PLID.begin(), r.PLID.begin() + r.NumP);
+    };
+    auto packets = reply("");
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].at(2), 9) << "ReqI";
+    EXPECT_EQ(order(packets[0]), (std::vector<int>{2, 3, 1})) << "the grid, then the garage";
+    packets = reply("/pitlane driver2");
+    EXPECT_EQ(packets.at(0).at(1), ISP_PLA);
+    EXPECT_EQ(packets.at(0).at(4), PITLANE_ENTER);
+    EXPECT_EQ(sim->snapshot().model.findPlayer(2)->carState.pit, PitPhase::Box);
+
+    packets = reply("/restart");
+    ASSERT_GE(packets.size(), 2u);
+    EXPECT_EQ(packets[0].at(1), ISP_REO);
+    EXPECT_EQ(order(packets[0]), (std::vector<int>{2, 3, 1}));
+    EXPECT_EQ(packets[1].at(1), ISP_RST);
+    EXPECT_EQ(packets[0].at(2) + packets[1].at(2), 0) << "ReqI 0";
+    for (int plid : {2, 3}) {
+        const CarState& c = sim->snapshot().model.findPlayer(plid)->carState;
+        EXPECT_TRUE(c.pit == PitPhase::Track && c.lapsDone == 0 && c.progress < 0) << "on the grid";
+    }
+    packets = reply("/spec driver3");
+    EXPECT_EQ(packets.at(0).at(1), ISP_PLL);
+    EXPECT_EQ(packets.at(0).at(3), 3);
+}
+
 // ---- Scenario ---------------------------------------------------------------------
 
 TEST_F(DrivingLink, RaceScenarioFileRunsToTheFinish) {
@@ -414,6 +589,61 @@ TEST_F(DrivingLink, RaceScenarioFileRunsToTheFinish) {
         EXPECT_EQ(e.line, 1);
     }
 }
+
+TEST_F(DrivingLink, RaceWithFollowQueuesTheFieldBehindThePoleCar) {
+    ScenarioRunner runner(*sim, clock);
+    Scenario s;
+    ScenarioError e;
+    ASSERT_TRUE(parseScenario("race laps=3 cars=4 pace=100 follow=1\n"
+                              "car plid=1 drive speed=60\n"
+                              "after 30 car plid=3 nofollow\n"
+                              "car plid=4 follow gap=20\n",
+                              s, e))
+        << e.text();
+    ASSERT_TRUE(runner.run(s).ok);
+    const SimState st = sim->snapshot();
+    const auto all = splitStream(st.sentBytes());
+    std::vector<bool> following;
+    for (const auto& p : st.model.players()) {
+        following.push_back(p.carState.follow);
+        EXPECT_NEAR(lastReport(all, p.plid)->Speed, 60 / 3.6 * 327.68, 1.0) << int{p.plid};
+        if (p.plid == 1) continue;
+        const double gap = st.model.findPlayer(p.plid - 1)->carState.progress - p.carState.progress;
+        EXPECT_NEAR(gap * 5, 8, 1e-6) << int{p.plid};
+    }
+    EXPECT_EQ(following, (std::vector<bool>{false, true, false, true}));
+    EXPECT_EQ(st.model.findPlayer(4)->carState.followGapM, 20);
+}
+
+// The rolling start example: the queue drives its formation lap without a
+// car standing (no yellow), the overtaker finishes it ahead of the car he
+// passed, the late joiner comes out of the pits during it, and all finish.
+TEST_F(DrivingLink, RollingStartExampleRuns) {
+    Scenario s;
+    ScenarioError e;
+    ASSERT_TRUE(loadScenarioFile(TMX_SOURCE_DIR "/examples/rolling_start.scn", s, e)) << e.text();
+    ASSERT_TRUE(client.sendTiny(TINY_RST, 1));
+    ASSERT_TRUE(sim->waitForPacket(ISP_TINY, TINY_RST, kWaitMs));
+    ScenarioRunner runner(*sim, clock);
+    const RunResult r = runner.run(s);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.ended);
+
+    std::vector<int> formationLap, finishers;
+    int joinerOutAfterLaps = -1, yellows = 0;
+    for (const auto& p : splitStream(sim->snapshot().sentBytes())) {
+        if (p[1] == ISP_LAP && as<IS_LAP>(p).LapsDone == 1) formationLap.push_back(p[3]);
+        if (p[1] == ISP_PLA && p[3] == 6 && p[4] == PITLANE_EXIT)
+            joinerOutAfterLaps = static_cast<int>(formationLap.size());
+        if (p[1] == ISP_FLG && p[5] == FLG_YELLOW) ++yellows;
+        if (p[1] == ISP_FIN) finishers.push_back(p[3]);
+    }
+    EXPECT_EQ(formationLap, (std::vector<int>{1, 2, 3, 5, 4, 6}));
+    EXPECT_EQ(joinerOutAfterLaps, 0) << "out before the pole car ends the formation lap";
+    EXPECT_EQ(yellows, 0);
+    EXPECT_EQ(finishers.size(), 6u);
+}
+
 
 }  // namespace
 }  // namespace tmx::sim

@@ -89,6 +89,10 @@ TEST(ScenarioParse, BadLinesNameTheirLineNumber) {
         {"drive ucid=1 car=TOOLONG\n", 1, "longer than 4"},
         {"join uname=\"\"\n", 1, "must not be empty"},
         {"end 1 2\n", 1, "unexpected word"},
+        {"car plid=1 stop gap=5\n", 1, "gap= belongs to car ... follow"},
+        {"car plid=1 nofollow speed=50\n", 1, "belong to the motions"},
+        {"car plid=1 follow gap=0\n", 1, "gap= must be a number from 1"},
+        {"race laps=3 follow=maybe\n", 1, "1/0"},
     };
     for (const auto& c : cases) {
         const ScenarioError e = parseBad(c.text);

@@ -81,6 +81,16 @@ std::uint8_t entryFact(std::uint8_t penalty, int plannedStopMs) {
     return plannedStopMs > 0 ? PITLANE_ENTER : PITLANE_NO_PURPOSE;
 }
 
+// A motion given for a while is over: the car drives on at its pace.
+void endExpiredMotion(CarState& c, std::int64_t nowMs) {
+    if (c.motionUntilMs < 0 || c.motionUntilMs > nowMs) return;
+    c.motion = Motion::Driving;
+    c.motionKmh = -1;
+    c.angleDeg = 0;
+    c.motionUntilMs = -1;
+    c.spinAngle = 0;
+}
+
 // The penalty served in the pit lane is gone: IS_PEN to none.
 RawPacket penaltyServed(Player& p) {
     IS_PEN pen;
@@ -192,13 +202,23 @@ void ServerModel::placeCarsForSession() {
     clockStartMs_ = race ? green : nowMs_;
     const double spacing = std::max(0.2, settings_.gridSpacingM / path.nodeM);
     int slot = 0;
+    gridOrder_.clear();
+    std::vector<std::uint8_t> inGarage;
     for (auto& p : players_) {
-        const double pace = p.carState.paceKmh;
+        // What the driver means to do outlives the session; where he is does not.
+        const CarState was = p.carState;
         p.carState = CarState{};
         CarState& c = p.carState;
-        c.paceKmh = pace;
+        c.paceKmh = was.paceKmh;
+        c.follow = was.follow;
+        c.followGapM = was.followGapM;
+        const double pace = c.paceKmh;
         placeInBox(p);
-        if (p.inPits) continue;  // in the garage: not on the grid
+        if (p.inPits) {  // in the garage: not on the grid
+            inGarage.push_back(p.plid);
+            continue;
+        }
+        gridOrder_.push_back(p.plid);
         c.gridSlot = slot;
         if (race) {
             c.pit = PitPhase::Track;
@@ -211,6 +231,7 @@ void ServerModel::placeCarsForSession() {
         c.launch = pace > 0;
         ++slot;
     }
+    gridOrder_.insert(gridOrder_.end(), inGarage.begin(), inGarage.end());
 }
 
 // ---- Driving calls -------------------------------------------------------------
@@ -257,6 +278,20 @@ Outcome ServerModel::setCarMotion(int plid, const CarMotion& motion) {
             c.pit = PitPhase::Lane;  // drives out of its box
         }
     }
+    setDriving(true);
+    return Outcome::success(plid);
+}
+
+Outcome ServerModel::followCar(int plid, bool on, double gapM) {
+    Outcome why;
+    Player* p = carOnTrack(plid, why);
+    if (!p) return why;
+    constexpr double kMaxGapM = 1000;
+    if (on && !(gapM > 0 && gapM <= kMaxGapM)) return Outcome::failure("gap out of range");
+    CarState& c = p->carState;
+    c.follow = on;
+    if (on) c.followGapM = gapM;
+    c.followLimit = -1;
     setDriving(true);
     return Outcome::success(plid);
 }
@@ -321,7 +356,11 @@ Outcome ServerModel::startRace(const RaceSpec& race, Outbox& out) {
     int i = 0;
     for (auto& p : players_) {
         if (p.inPits) continue;
-        p.carState.paceKmh = std::max(1.0, race.paceKmh - race.spreadKmh * i++);
+        p.carState.paceKmh = std::max(1.0, race.paceKmh - race.spreadKmh * i);
+        p.carState.follow = race.follow && i > 0;  // the pole car sets the pace
+        p.carState.followGapM = kFollowGapM;
+        p.carState.followLimit = -1;
+        ++i;
     }
     setDriving(true);
     SessionSpec wanted;
@@ -372,14 +411,92 @@ double ServerModel::nodesPerMs(const CarState& c) const {
     }
     if (c.pit == PitPhase::Lane && kmh > settings_.pitSpeedKmh) kmh = settings_.pitSpeedKmh;
     const double nodeM = settings_.nodeLengthM > 0 ? settings_.nodeLengthM : 5.0;
-    return kmh / 3.6 / nodeM / 1000.0;
+    const double v = kmh / 3.6 / nodeM / 1000.0;
+    // A follower goes no faster than the car ahead lets it in this update.
+    if (c.follow && c.followLimit >= 0 && c.motion == Motion::Driving &&
+        c.pit == PitPhase::Track)
+        return std::min(v, c.followLimit);
+    return v;
+}
+
+// For every car that follows now (Driving on the racing line), the index of
+// the car ahead of it: the nearest car on the racing line at most half a lap
+// ahead on the circle, whatever lap either is on; -1 for none.
+std::vector<int> ServerModel::carsAhead(const Path& path) const {
+    const double n = path.nodes;
+    std::vector<int> ahead(players_.size(), -1);
+    auto onLine = [](const Player& p) { return !p.inPits && p.carState.pit == PitPhase::Track; };
+    for (std::size_t i = 0; i < players_.size(); ++i) {
+        const CarState& c = players_[i].carState;
+        if (!onLine(players_[i]) || !c.follow || c.motion != Motion::Driving) continue;
+        double nearest = n / 2;
+        for (std::size_t j = 0; j < players_.size(); ++j) {
+            if (j == i || !onLine(players_[j])) continue;
+            const double gap = positiveMod(players_[j].carState.progress - c.progress, n);
+            if (gap > 0 && gap <= nearest) {
+                if (gap == nearest && ahead[i] >= 0) continue;  // a tie: the earlier joiner
+                nearest = gap;
+                ahead[i] = static_cast<int>(j);
+            }
+        }
+    }
+    return ahead;
+}
+
+// How fast the follower may go in this update: up to its gap behind the car
+// ahead (which has moved already, from aheadFrom), so it closes up to the gap
+// and then drives at the speed of that car. One that finds itself closer (a
+// car pulled in in front of it) drops back, followDropKmh slower than the car
+// ahead, until the gap is there again. It never goes backwards.
+void ServerModel::limitFollower(Player& p, const Player& ahead, double aheadFrom,
+                                const Path& path, std::int64_t fromMs, std::int64_t toMs) {
+    CarState& c = p.carState;
+    c.followLimit = -1;
+    const double start = std::max<double>(fromMs, c.waitUntilMs);
+    if (start >= toMs) return;  // it does not move in this update
+    const double ms = toMs - start;
+    const double aheadMoved = ahead.carState.progress - aheadFrom;
+    const double distance = positiveMod(aheadFrom - c.progress, path.nodes) + aheadMoved;
+    const double closeUp = distance - c.followGapM / path.nodeM;
+    const double dropBack = aheadMoved - settings_.followDropKmh / 3.6 / path.nodeM / 1000.0 * ms;
+    c.followLimit = std::max(0.0, std::max(closeUp, dropBack)) / ms;
 }
 
 void ServerModel::runUpdate(std::int64_t fromMs, std::int64_t toMs, Outbox& out) {
     const Path path = trackPath();
     std::vector<TimedPacket> events;
     for (auto& p : players_)
-        if (!p.inPits) moveCar(p, path, fromMs, toMs, events);
+        if (!p.inPits) endExpiredMotion(p.carState, fromMs);
+    // A follower moves after the car it follows, so it sees where that car is
+    // now; in a ring of followers the earliest joiner goes first.
+    const std::vector<int> ahead = carsAhead(path);
+    std::vector<double> from(players_.size());
+    for (std::size_t i = 0; i < players_.size(); ++i) from[i] = players_[i].carState.progress;
+    std::vector<bool> moved(players_.size(), false);
+    auto move = [&](std::size_t i) {
+        moved[i] = true;
+        Player& p = players_[i];
+        p.carState.followLimit = -1;
+        if (p.inPits) return;
+        if (ahead[i] >= 0) {
+            const auto j = static_cast<std::size_t>(ahead[i]);
+            limitFollower(p, players_[j], from[j], path, fromMs, toMs);
+        }
+        moveCar(p, path, fromMs, toMs, events);
+    };
+    for (std::size_t left = players_.size(); left > 0;) {
+        const std::size_t before = left;
+        for (std::size_t i = 0; i < players_.size(); ++i) {
+            if (moved[i] || (ahead[i] >= 0 && !moved[static_cast<std::size_t>(ahead[i])])) continue;
+            move(i);
+            --left;
+        }
+        if (left == before) {
+            move(static_cast<std::size_t>(std::find(moved.begin(), moved.end(), false) -
+                                          moved.begin()));
+            --left;
+        }
+    }
     std::stable_sort(events.begin(), events.end(),
                      [](const TimedPacket& a, const TimedPacket& b) { return a.atMs < b.atMs; });
     for (const auto& e : events) {
@@ -397,13 +514,6 @@ void ServerModel::runUpdate(std::int64_t fromMs, std::int64_t toMs, Outbox& out)
 void ServerModel::moveCar(Player& p, const Path& path, std::int64_t fromMs, std::int64_t toMs,
                           std::vector<TimedPacket>& events) {
     CarState& c = p.carState;
-    if (c.motionUntilMs >= 0 && c.motionUntilMs <= fromMs) {
-        c.motion = Motion::Driving;
-        c.motionKmh = -1;
-        c.angleDeg = 0;
-        c.motionUntilMs = -1;
-        c.spinAngle = 0;
-    }
     double t = static_cast<double>(fromMs);
     if (c.waitUntilMs > fromMs) {
         if (c.waitUntilMs > toMs) return;  // the lights are still red

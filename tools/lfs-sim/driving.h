@@ -15,6 +15,8 @@
 // for another) each car moves, what happened on the way goes out in time
 // order (IS_SPX, IS_LAP, IS_PLA, IS_PIT, IS_PSF, IS_PEN, IS_FIN, IS_RES), then
 // flag changes (IS_FLG) and the car reports (IS_MCI, at most 8 cars each).
+// A car may follow: while it drives on the racing line it keeps at least a
+// gap behind the car ahead on the track, moving after that car in each update.
 // Nothing here is random: the same calls at the same simulator times give the
 // same packets.
 #pragma once
@@ -22,6 +24,9 @@
 #include <cstdint>
 
 namespace tmx::sim {
+
+// The gap a following car keeps behind the car ahead unless told another.
+constexpr double kFollowGapM = 8.0;
 
 // What the driver does with the car.
 enum class Motion : std::uint8_t {
@@ -57,6 +62,7 @@ struct DrivingSettings {
     int blueNodes = 8;            // a lapping car this close behind shows the blue flag
     double gridSpacingM = 8.0;    // distance between two grid places
     double pitLaneOffsetM = -12;  // pit lane beside the track (negative: inside)
+    double followDropKmh = 20;    // a follower closer than its gap drops back this much slower
 };
 
 // A change of what the car does (CarMotion::kind Driving ends any other).
@@ -77,6 +83,12 @@ struct CarState {
     std::int64_t motionUntilMs = -1;  // the motion ends then (-1: never)
     std::int64_t waitUntilMs = 0;     // standing still until then (start lights)
     bool launch = false;              // drives off when the wait is over (session start)
+    // Following: while Driving on the racing line, never closer than followGapM
+    // behind the car ahead on the track (the driver's setting: it outlives
+    // motion changes and session starts until it is switched off).
+    bool follow = false;
+    double followGapM = kFollowGapM;
+    double followLimit = -1;  // nodes per ms the car ahead allows in this update (-1: none)
 
     // Where it is.
     double progress = 0;     // nodes from the finish line of its first lap

@@ -661,6 +661,10 @@ Outcome LfsSim::setCarMotion(int plid, const CarMotion& motion) {
     return apply([&](ServerModel& m, Outbox&) { return m.setCarMotion(plid, motion); });
 }
 
+Outcome LfsSim::followCar(int plid, bool on, double gapM) {
+    return apply([&](ServerModel& m, Outbox&) { return m.followCar(plid, on, gapM); });
+}
+
 Outcome LfsSim::stopCar(int plid) {
     return setCarMotion(plid, CarMotion{Motion::Stopped});
 }

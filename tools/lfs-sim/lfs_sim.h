@@ -174,6 +174,8 @@ public:
     Outcome slideCar(int plid, double angleDeg = 0);
     Outcome wrongWay(int plid, double kmh = -1);
     Outcome setCarMotion(int plid, const CarMotion& motion);
+    // Keeps at least gapM behind the car ahead on the track (on = false: stops following).
+    Outcome followCar(int plid, bool on, double gapM = kFollowGapM);
     Outcome pitNextLap(int plid, int stopMs = 10000);  // stopMs 0: drive through
     Outcome pitOnLap(int plid, int lap, int stopMs = 10000);
     int updateCars();  // how many updates this call ran (the server thread may have run some)

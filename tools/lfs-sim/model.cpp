@@ -234,11 +234,18 @@ IS_RST ServerModel::rstFor(std::uint8_t reqI) const {
     return rst;
 }
 
+// The start order of the session: the grid, then the players who were in the
+// garage at the start; players who joined since come last, in join order.
 IS_REO ServerModel::reoFor(std::uint8_t reqI) const {
+    std::vector<std::uint8_t> order;
+    for (const std::uint8_t plid : gridOrder_)
+        if (findPlayer(plid)) order.push_back(plid);
+    for (const auto& p : players_)
+        if (std::find(order.begin(), order.end(), p.plid) == order.end()) order.push_back(p.plid);
     IS_REO reo;
     reo.ReqI = reqI;
-    reo.NumP = static_cast<std::uint8_t>(std::min(players_.size(), reo.PLID.size()));
-    for (std::size_t i = 0; i < reo.NumP; ++i) reo.PLID[i] = players_[i].plid;
+    reo.NumP = static_cast<std::uint8_t>(std::min(order.size(), reo.PLID.size()));
+    for (std::size_t i = 0; i < reo.NumP; ++i) reo.PLID[i] = order[i];
     return reo;
 }
 
@@ -518,9 +525,9 @@ void ServerModel::privateMessage(std::uint8_t ucid, std::uint8_t plid, std::stri
 }
 
 // Host commands: the argument is everything after the blank that ends the
-// command word, blanks included. Players are found by nickname; /pitlane also
-// takes a user name, /kick only a user name. /qual only sets the length of the
-// next qualifying (IS_STA reports it); the session itself goes on.
+// command word, blanks included. Players are found by nickname; /spec and
+// /pitlane also take a user name, /kick only a user name. /qual only sets the
+// length of the next qualifying (IS_STA reports it); the session itself goes on.
 Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
     if (text.empty() || text.front() != '/') {
         recordChat(ChatLine::Kind::ToAll, 0, 0, text, false);
@@ -536,16 +543,17 @@ Outcome ServerModel::hostMessage(std::string_view text, Outbox& out) {
 
     Outcome result = Outcome::failure("unknown command");
     auto byName = [&](std::string_view name) { return findPlayerByName(name); };
+    auto byNameOrUser = [&](std::string_view name) {
+        const Player* p = findPlayerByName(name);
+        const Connection* c = p ? nullptr : findConnectionByUser(name);
+        return c ? playerOf(c->ucid) : p;
+    };
     if (word == "/spec" || word == "/wanted") {
-        const Player* p = byName(arg);
+        const Player* p = byNameOrUser(arg);
         result = p ? playerLeaves(p->plid, out)
-                   : Outcome::failure("no player '" + std::string(arg) + "'");
+                   : Outcome::failure("no player or user '" + std::string(arg) + "'");
     } else if (word == "/pitlane") {
-        const Player* p = byName(arg);
-        if (!p) {
-            const Connection* c = findConnectionByUser(arg);
-            if (c) p = playerOf(c->ucid);
-        }
+        const Player* p = byNameOrUser(arg);
         result = p ? sendToPitLane(p->plid, out)
                    : Outcome::failure("no player or user '" + std::string(arg) + "'");
     } else if (word == "/kick") {

@@ -111,6 +111,7 @@ struct RaceSpec {
     int cars = -1;         // cars wanted on track (-1: the ones there are); missing ones join
     double paceKmh = 120;  // pace of the first car
     double spreadKmh = 2;  // each further car is this much slower
+    bool follow = false;   // every car but the pole follows the car ahead, 8 m behind (else none)
 };
 
 // A player joining the track; -1 / empty means "as LFS would choose".
@@ -242,6 +243,9 @@ public:
     // The car drives at paceKmh (out of its pit box when it stands there).
     Outcome driveCar(int plid, double paceKmh);
     Outcome setCarMotion(int plid, const CarMotion& motion);
+    // While it drives on the racing line the car keeps at least gapM behind
+    // the car ahead on the track (on = false: it drives at its pace again).
+    Outcome followCar(int plid, bool on, double gapM = kFollowGapM);
     // Into the pit lane on that lap (0: the next time it passes the entry);
     // stopMs 0 drives through (serving a drive-through or stop-go penalty).
     Outcome planPitStop(int plid, int lap, int stopMs);
@@ -286,6 +290,9 @@ private:
     void placeInBox(Player& p);
     void placeCarsForSession();
     void runUpdate(std::int64_t fromMs, std::int64_t toMs, Outbox& out);
+    std::vector<int> carsAhead(const Path& path) const;
+    void limitFollower(Player& p, const Player& ahead, double aheadFrom, const Path& path,
+                       std::int64_t fromMs, std::int64_t toMs);
     void moveCar(Player& p, const Path& path, std::int64_t fromMs, std::int64_t toMs,
                  std::vector<TimedPacket>& events);
     void passMarks(Player& p, const Path& path, double from, double to, double startMs,
@@ -304,6 +311,7 @@ private:
     std::vector<ChatLine> chat_;
     insim::RawPacket reportedState_;  // the IS_STA the client last got (ReqI 0)
     int lastPlid_ = 0;
+    std::vector<std::uint8_t> gridOrder_;  // PLIDs in the start order of the session
     bool msoColours_ = false;
     std::uint8_t prefix_ = 0;
     std::int64_t nowMs_ = 0;

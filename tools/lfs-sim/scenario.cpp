@@ -112,13 +112,17 @@ constexpr std::array<Choice, 4> kSessionKinds = {{
 }};
 constexpr std::array<Choice, 3> kAwaitKinds = {{{"client", 0}, {"packet", 1}, {"disconnect", 2}}};
 constexpr std::array<Choice, 2> kOnOff = {{{"on", 1}, {"off", 0}}};
-constexpr std::array<Choice, 6> kMotions = {{
+// What `car` tells a driver: a motion, or to follow the car ahead or not.
+constexpr int kFollowOn = 100, kFollowOff = 101;
+constexpr std::array<Choice, 8> kCarActions = {{
     {"drive", static_cast<int>(Motion::Driving)},
     {"stop", static_cast<int>(Motion::Stopped)},
     {"reverse", static_cast<int>(Motion::Reversing)},
     {"spin", static_cast<int>(Motion::Spinning)},
     {"slide", static_cast<int>(Motion::Sliding)},
     {"wrongway", static_cast<int>(Motion::WrongWay)},
+    {"follow", kFollowOn},
+    {"nofollow", kFollowOff},
 }};
 
 struct ChoiceList {
@@ -385,12 +389,29 @@ StepResult runRace(ScenarioRunner::Context& c, const ScenarioStep& s) {
     race.cars = static_cast<int>(intArg(s, "cars", -1));
     race.paceKmh = static_cast<double>(intArg(s, "pace", 120));
     race.spreadKmh = static_cast<double>(intArg(s, "spread", 2));
+    race.follow = boolArg(s, "follow", false);
     return fromOutcome(c.sim.startRace(race));
+}
+
+std::string checkCar(const ScenarioStep& s) {
+    std::string bad = checkPlayerSelector(s);
+    if (!bad.empty()) return bad;
+    const bool following = s.words[0] == "follow" || s.words[0] == "nofollow";
+    if (s.arg("gap") && s.words[0] != "follow") return "gap= belongs to car ... follow";
+    if (following && (s.arg("speed") || s.arg("angle") || s.arg("for")))
+        return "speed=, angle= and for= belong to the motions, not to " + s.words[0];
+    return {};
 }
 
 StepResult runCar(ScenarioRunner::Context& c, const ScenarioStep& s) {
     int kind = 0;
-    ChoiceList(kMotions).find(s.words[0], kind);
+    ChoiceList(kCarActions).find(s.words[0], kind);
+    if (kind == kFollowOn || kind == kFollowOff) {
+        const double gapM = s.arg("gap") ? static_cast<double>(intArg(s, "gap", 0)) : kFollowGapM;
+        return onPlayer(c, s, [&](ServerModel& m, const Player& p, Outbox&) {
+            return m.followCar(p.plid, kind == kFollowOn, gapM);
+        });
+    }
     CarMotion motion;
     motion.kind = static_cast<Motion>(kind);
     motion.kmh = static_cast<double>(intArg(s, "speed", -1));
@@ -593,24 +614,26 @@ const std::vector<VerbSpec>& verbs() {
          nullptr,
          runSession},
         {"race",
-         "race laps=N [cars=N] [pace=KMH] [spread=KMH]",
+         "race laps=N [cars=N] [pace=KMH] [spread=KMH] [follow=BOOL]",
          {{"laps", ArgType::Int, true, 1, 1000},
           {"cars", ArgType::Int, false, 1, 32},
           {"pace", ArgType::Int, false, 1, 700},
-          {"spread", ArgType::Int, false, 0, 100}},
+          {"spread", ArgType::Int, false, 0, 100},
+          {"follow", ArgType::Bool, false}},
          {},
          false,
          nullptr,
          runRace},
         {"car",
          "car plid=N|pname=NICK|ucid=N drive|stop|reverse|spin|slide|wrongway [speed=KMH] "
-         "[angle=DEG] [for=TIME]",
+         "[angle=DEG] [for=TIME] | follow [gap=METRES] | nofollow",
          withPlayerKeys({{"speed", ArgType::Int, false, 0, 700},
                          {"angle", ArgType::Int, false, 1, 1440},
-                         {"for", ArgType::Time, false}}),
-         {{nullptr, ArgType::Choice, true, 0, 0, kMotions}},
+                         {"for", ArgType::Time, false},
+                         {"gap", ArgType::Int, false, 1, 1000}}),
+         {{nullptr, ArgType::Choice, true, 0, 0, kCarActions}},
          false,
-         checkPlayerSelector,
+         checkCar,
          runCar},
         {"pitstop",
          "pitstop plid=N|pname=NICK|ucid=N [lap=N] [stop=TIME]",
