@@ -297,17 +297,13 @@ TEST_P(InstructionTimers, WarnThenSpectateOnlyWhenIgnored) {
     const TimerCase& k = GetParam();
     grid(3);
     moveOff(3);
-    std::vector<Car> cars;
-    if (k.overtake) {
-        // D3 has got ahead of D2 and lets it by at walking pace.
-        cars = {{1, 1, 60, 95}, {3, 2, 58, 45}, {2, 3, 56, k.kmh}};
-        update(cars);
-        EXPECT_EQ(pace(2), line("pace", 1, "D3"));
-    } else {
-        cars = {{1, 1, 60, 95}, {2, 2, 48, k.kmh}, {3, 3, 46, k.kmh}};  // D2 12 nodes behind
-        update(cars);
-        EXPECT_EQ(pace(2), line("pace", 4, "D1"));
-    }
+    // Overtake: D3 has got ahead of D2 and lets it by at walking pace.
+    // Close up: D2 is 12 nodes behind D1.
+    const std::vector<Car> cars = k.overtake
+                                      ? std::vector<Car>{{1, 1, 60, 95}, {3, 2, 58, 45}, {2, 3, 56, k.kmh}}
+                                      : std::vector<Car>{{1, 1, 60, 95}, {2, 2, 48, k.kmh}, {3, 3, 46, k.kmh}};
+    update(cars);
+    EXPECT_EQ(pace(2), k.overtake ? line("pace", 1, "D3") : line("pace", 4, "D1"));
     markChat();
     hold(cars, 5);
     EXPECT_EQ(shows(orgaText(2, 3), "orga", 15), k.punished);
