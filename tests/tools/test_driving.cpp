@@ -638,7 +638,7 @@ TEST_F(DrivingLink, RollingStartExampleRuns) {
         if (p[1] == ISP_FLG && p[5] == FLG_YELLOW) ++yellows;
         if (p[1] == ISP_FIN) finishers.push_back(p[3]);
     }
-    EXPECT_EQ(formationLap, (std::vector<int>{1, 2, 3, 5, 4, 6}));
+    EXPECT_EQ(formationLap, (std::vector<int>{1, 2, 3, 4, 5, 6}));  // the place given back
     EXPECT_EQ(joinerOutAfterLaps, 0) << "out before the pole car ends the formation lap";
     EXPECT_EQ(yellows, 0);
     EXPECT_EQ(finishers.size(), 6u);
