@@ -353,7 +353,7 @@ void spectateStandingLeader(TMX_MAIN& c, int index) {
 // The requested grid order has come: the start order is built anew from it
 // and every car gets its instruction.
 void takeRequestedGridOrder(TMX_MAIN& c) {
-    c.session.gridOrderRequest = GR_TAKEN;
+    c.start.gridOrderRequest = GR_TAKEN;
     c.debug("\nDEBUG: RaceStart -> got the requested Reo\n");
     buildStartOrder(c, true);
     for (int slot = 1; slot <= kGridSlots; ++slot) {
@@ -383,11 +383,11 @@ void formationLapStage(TMX_MAIN& c) {
     }
     data::cl_LfsPlayer& l = c.entry(leader);
     const std::int64_t now = c.clock().now();
-    if (c.session.gridOrderRequest == GR_IDLE && l.position.currentValid(l.plid)) {
+    if (c.start.gridOrderRequest == GR_IDLE && l.position.currentValid(l.plid)) {
         if (l.position.current.Speed > kGridLeftSpeed) {
             // The field is moving: the grid as LFS has it now is the start order.
             sendTiny(c, TINY_REO);
-            c.session.gridOrderRequest = GR_REQUESTED;
+            c.start.gridOrderRequest = GR_REQUESTED;
             c.debug("\nDEBUG: RaceStart -> Request Reo send\n");
             return;
         }
@@ -396,8 +396,8 @@ void formationLapStage(TMX_MAIN& c) {
             c.start.stageStartTime = now;
         }
     }
-    if (c.session.gridOrderRequest == GR_RECEIVED) takeRequestedGridOrder(c);
-    if (c.session.gridOrderRequest != GR_TAKEN) return;
+    if (c.start.gridOrderRequest == GR_RECEIVED) takeRequestedGridOrder(c);
+    if (c.start.gridOrderRequest != GR_TAKEN) return;
     if (!takeNewPositions(c)) return;
     if (!checkCars(c)) return;
     const int lead = carOn(c, 1);
@@ -502,7 +502,7 @@ void TMX_MAIN::StartRace() {
     positions.raceOrder = PositionsState::emptyOrder();
     positions.trackOrder = PositionsState::emptyOrder();
     buildStartOrder(*this, false);
-    session.gridOrderRequest = GR_IDLE;
+    start.gridOrderRequest = GR_IDLE;
 
     int kind = start.nextStart;
     if (kind != ST_NONE) {
@@ -544,7 +544,7 @@ void TMX_MAIN::StartProcedureStep() {
 // A player who joins while the field still stands on the grid is given a
 // place at its end; once it has moved off he starts from the pits like
 // everybody else who comes late, and joins the field when he is out on track.
-bool TMX_MAIN::RollingStartTakesLateCars() const { return session.gridOrderRequest == GR_IDLE; }
+bool TMX_MAIN::RollingStartTakesLateCars() const { return start.gridOrderRequest == GR_IDLE; }
 
 bool TMX_MAIN::Crossed(int index, int node) const {
     if (index < 0 || index >= usedEntries || session.nodeCount <= 0) return false;

@@ -214,7 +214,7 @@ void TMX_MAIN::CheckCar(int s) {
 
         // 6. Too slow.
         if (v < 40 && (pace.follow != PF_OFF || pace.closeUp != PF_OFF || pace.overtake != PF_OFF) &&
-            phase > 2 && session.gridOrderRequest == GR_TAKEN &&
+            phase > 2 && start.gridOrderRequest == GR_TAKEN &&
             (pace.follow == PF_OFF || (pace.follow == PF_GIVEN && gap > 4)))
             SetPace(plid, PM_SPEED_UP, 0);
         else if (v > 40 && pace.speedUp != PF_OFF)

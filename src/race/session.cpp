@@ -200,7 +200,7 @@ int TMX_MAIN::onRaceStart(const IS_RST& rst) {
 int TMX_MAIN::onGridOrder(const IS_REO& reo) {
     if (runRequest.load() == RUN_CONNECTING) return 0;
     session.gridOrder = reo;
-    if (session.gridOrderRequest == GR_REQUESTED) session.gridOrderRequest = GR_RECEIVED;
+    if (start.gridOrderRequest == GR_REQUESTED) start.gridOrderRequest = GR_RECEIVED;
     return 0;
 }
 

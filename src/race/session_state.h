@@ -21,11 +21,6 @@ enum StartPhase : std::int32_t {
     SP_NONE = 7,
 };
 
-// Where the request for a fresh grid order (IS_REO) stands.
-enum GridOrderRequest : std::uint8_t {
-    GR_REQUESTED = 1, GR_RECEIVED = 2, GR_TAKEN = 3, GR_IDLE = 0xff,
-};
-
 struct SessionState {
     RaceState raceState = RS_NONE;
     RaceState previousRaceState = RS_NONE;
@@ -56,7 +51,6 @@ struct SessionState {
 
     // The last grid order, kept whole for the start procedure.
     insim::IS_REO gridOrder;
-    std::uint8_t gridOrderRequest = GR_IDLE;
 };
 
 }  // namespace tmx

@@ -13,6 +13,12 @@ namespace tmx {
 constexpr int kGridSlots = 32;
 constexpr int kStartOrderSize = 40;
 
+// Where the request for a fresh grid order (IS_REO) stands: once the field
+// has left the grid, LFS's order is the start order.
+enum GridOrderRequest : std::uint8_t {
+    GR_REQUESTED = 1, GR_RECEIVED = 2, GR_TAKEN = 3, GR_IDLE = 0xff,
+};
+
 // Kinds of race start.
 enum StartKind : std::int32_t { ST_NONE = -1, ST_GRAND_PRIX = 0, ST_ROLLING = 1, ST_RANDOM = 2 };
 
@@ -33,6 +39,7 @@ struct StartState {
     // When "/restart" was last sent after an abort; 0 before.
     std::int64_t restartSentTime = 0;
     std::int32_t orderErrors = 0;     // cars out of order in the current check
+    std::uint8_t gridOrderRequest = GR_IDLE;
     // The cars of the start order at the last upkeep: the field the checks
     // compare a car's slot with.
     std::int32_t carsInOrder = 0;

@@ -86,7 +86,7 @@ protected:
         update(field(n, kFinish - 2, 20));
         flushToSim();  // the request is answered
         barrier();
-        ASSERT_EQ(c.session.gridOrderRequest, GR_TAKEN);
+        ASSERT_EQ(c.start.gridOrderRequest, GR_TAKEN);
     }
     // The leader of an n-car field drives across node.
     void leaderCrosses(int n, int node) {
