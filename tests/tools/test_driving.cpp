@@ -63,9 +63,9 @@ int wrapRaw(int delta) {  // an angle difference in raw units, in -32768..32767
 }
 
 PlayerSpec carOf(int ucid) {
-    PlayerSpec spec;
-    spec.ucid = ucid;
-    return spec;
+    PlayerSpec wanted;
+    wanted.ucid = ucid;
+    return wanted;
 }
 
 std::vector<Bytes> carReports(const std::vector<Bytes>& all) {
