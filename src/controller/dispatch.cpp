@@ -49,9 +49,7 @@ int TMX_MAIN::Dispatch(std::uint8_t type) {
         case ISP_PSF: return deliver(&TMX_MAIN::onPitStopDone);
         case ISP_PEN: return deliver(&TMX_MAIN::onPenalty);
         case ISP_MCI: return deliver(&TMX_MAIN::onCarPositions);
-        // Flags reach their handler with flag handling; until then they are
-        // taken off quietly.
-        case ISP_FLG: link->TakePacket(); return 0;
+        case ISP_FLG: return deliver(&TMX_MAIN::onFlag);
         default: break;
     }
     // Every other packet is of no use to the controller: taken off the link,

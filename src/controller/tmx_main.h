@@ -28,6 +28,7 @@
 #include "info/event_monitor_state.h"
 #include "master/control_fields.h"
 #include "race/driver_race.h"
+#include "race/flag_state.h"
 #include "race/positions_state.h"
 #include "race/session_state.h"
 #include "race/start_state.h"
@@ -145,6 +146,8 @@ public:
     // Raises an event of the monitor list (type, a value such as a time, the
     // driver's name).
     void RaiseEvent(int type, std::int64_t value, const char* name);
+    // Drops the oldest event once it has been shown long enough.
+    void AgeEvents();
     // The driver's place in the server ranking of his combination, -1 unranked.
     int ServerRank(int index) const;
     // The pit board near the finish line.
@@ -152,7 +155,7 @@ public:
 
     // ---- Race control: the loop's ticks (race/second_tick.cpp) --------------------------
     // Once per loop pass, in this order: skill summaries, session rules,
-    // flags, pending penalties, monitor display timers.
+    // flags, pending penalties, the event list's ageing, monitor display timers.
     void SecondTick();
     // The per-race fields a driver starts with when he joins the race.
     void SetJoinValues(int index);
@@ -232,8 +235,12 @@ public:
     void ResetCarReports(int index);
     void StartPositionFreeze();
 
-    // ---- Flags and conduct (race/flags.cpp) ------------------------------------------------
+    // ---- Flags and conduct (race/flags.cpp, race/conduct.cpp) ------------------------------
+    int onFlag(const insim::IS_FLG& flg);
+    // Confirms and ends yellows, reports blue flags, counts the yellows of
+    // each sector and calls for the safety car.
     void FlagTick();
+    // The driver's flags back to none (he has left the track).
     void ClearFlags(int index);
     // The race tick's conduct steps: places gained and lost, the checks and
     // timers of one driver, the release of the start grid.
@@ -287,6 +294,7 @@ public:
     EventMonitorState monitor;   // the event list as the monitors show it
     PositionsState positions;    // race order and track order
     StartState start;            // start order and stages of a rolling start
+    FlagState flagState;         // confirmed yellows per sector
     const data::cl_Language* serverLanguage = nullptr;
 
     // Random draws: seeded from the clock at start, scripted by tests.

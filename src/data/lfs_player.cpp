@@ -19,7 +19,7 @@ void cl_LfsPlayer::ResetRaceData() {
     lapCounter = 0;
     race.sessionLaps = 0;
     race.splitsPassed = 0;
-    race.conductState = 0;
+    conduct = DriverConduct{};
     position.ResetRaceData();
     // The pending penalty stays: it is served after the join.
     pit.lfsPenalty = 0;

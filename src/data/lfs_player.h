@@ -11,6 +11,7 @@
 #include "data/player_database.h"
 #include "info/driver_display.h"
 #include "insim/packets.h"
+#include "race/driver_conduct.h"
 #include "race/driver_flags.h"
 #include "race/driver_pit.h"
 #include "race/driver_position.h"
@@ -89,7 +90,8 @@ public:
     DriverPit pit;            // penalties and pit windows
     DriverRolling rolling;    // grid place and pace instruction of a rolling start
     DriverSkill skill;        // skill points of the race and the summary
-    DriverFlags flags;        // yellow flags of the lap
+    DriverFlags flags;        // yellow and blue flags
+    DriverConduct conduct;    // place changes, stopped, wrong way, attitude
     DriverDisplay display;    // status bar, event monitor, tracking
     std::int32_t lapCounter = 0;  // laps of the lap display in this session
 

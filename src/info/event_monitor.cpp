@@ -30,5 +30,6 @@ void TMX_MAIN::EventMonitorStep() {
 
 // The event list itself arrives with the event monitor.
 void TMX_MAIN::RaiseEvent(int, std::int64_t, const char*) {}
+void TMX_MAIN::AgeEvents() {}
 
 }  // namespace tmx

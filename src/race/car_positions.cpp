@@ -58,8 +58,14 @@ ReportedThisTick placeCars(TMX_MAIN& c) {
         DriverPosition& p = e.position;
         hadReport[static_cast<std::size_t>(i)] = p.reportReceived == 1 && e.plid != 0;
         p.reportReceived = 0;
-        if (!hadReport[static_cast<std::size_t>(i)] || e.race.driverStatus < DS_PITLANE) {
-            e.race.conductState = 0;
+        if (!hadReport[static_cast<std::size_t>(i)]) {
+            e.conduct.state = CS_NORMAL;
+            e.conduct.attitude = AT_NORMAL;
+            p.lastPosition = 0;
+            continue;
+        }
+        if (e.race.driverStatus < DS_PITLANE) {
+            e.conduct.state = CS_NORMAL;
             p.lastPosition = 0;
             continue;
         }
@@ -275,6 +281,7 @@ void TMX_MAIN::RaceTick() {
     if (isCity()) return;
 
     const ReportedThisTick hadReport = placeCars(*this);
+    s.movingGridCars = 0;
     for (int i = 0; i < usedEntries; ++i) {
         CheckConduct(i);
         // Every car with a report, whatever its place: a car in the pits has none.

@@ -27,7 +27,6 @@ struct DriverRace {
     std::int32_t sessionLaps = 0;     // laps completed in this session
     std::uint16_t lastLapsDone = 0;   // LapsDone of his last IS_LAP in this session
     std::int32_t splitsPassed = 0;    // the last split passed in the current lap
-    std::int32_t conductState = 0;    // driving-conduct state; 7 at a race start
 
     // Qualifying rules.
     std::uint8_t qualifyingLaps = 0;

@@ -28,6 +28,9 @@ struct PositionsState {
     // Above 0 for a few ticks after a driver left the race, while the places
     // of the others shift without anyone overtaking.
     std::int8_t positionFreeze = 0;
+    // Cars of the start grid found moving in this tick: enough of them
+    // release the grid for the conduct checks.
+    std::int32_t movingGridCars = 0;
 };
 
 }  // namespace tmx

@@ -121,7 +121,7 @@ void beginGrandPrix(TMX_MAIN& c) {
         e.rolling.state = RL_NONE;
         e.position.current = CompCar{};
         e.pit.pendingPenalty = PK_NONE;
-        e.race.conductState = 7;
+        e.conduct.state = CS_GRID;
     }
     c.session.startPhase = SP_NONE;
     c.debug("\nDEBUG: Racestart -> Phase Ready \n");
@@ -137,7 +137,7 @@ void beginRollingStart(TMX_MAIN& c) {
         const int index = carOn(c, slot);
         if (index == -1) continue;
         joinFormation(c, index, slot);
-        c.entry(index).race.conductState = 7;
+        c.entry(index).conduct.state = CS_GRID;
         const int plid = c.entry(index).plid;
         if (slot == 1) {
             teamText(c, index, 2, 46, 0);
@@ -170,7 +170,7 @@ void removeFromSlot(TMX_MAIN& c, int slot, int index) {
         e.rolling.gridSlot = 0;
         e.pit.pendingPenalty = PK_NONE;
         c.SetPace(e.plid, PM_CLEAR, 0);
-        e.race.conductState = 0;
+        e.conduct.state = CS_NORMAL;
     }
     for (int k = slot; k < kGridSlots; ++k) {
         c.start.at(k) = c.start.at(k + 1);

@@ -8,6 +8,7 @@ void TMX_MAIN::SecondTick() {
     SessionTick();
     if (!isCity()) FlagTick();
     PenaltyTick();
+    AgeEvents();
     MonitorDisplayTimers();
 }
 

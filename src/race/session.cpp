@@ -135,7 +135,7 @@ void beginRace(TMX_MAIN& c, const IS_RST& rst, bool runningRaceReported) {
         if (!hasCar(e)) continue;
         // Every car starts from the grid: previous status 10 marks it.
         startSessionFor(c, i, DS_ON_TRACK, DS_PITSTOP_DONE);
-        e.race.conductState = 7;
+        e.conduct.state = CS_GRID;
         e.pit.pitWindowUsed = {};
         e.display.monitorState = 0;
     }

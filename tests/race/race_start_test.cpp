@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -57,24 +56,10 @@ protected:
         for (int k = 1; k <= n; ++k) cars.push_back({k, k, wrapNode(node - 2 * (k - 1), kNodes), kmh});
         return cars;
     }
-    // One update of the car reports, in packets of at most eight cars.
     void update(const std::vector<Car>& cars) {
-        for (std::size_t first = 0; first < cars.size(); first += IS_MCI::kMaxCars) {
-            IS_MCI m;
-            const std::size_t n = std::min(cars.size() - first, IS_MCI::kMaxCars);
-            m.NumC = static_cast<std::uint8_t>(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                const Car& car = cars[first + i];
-                CompCar& cc = m.Info[i];
-                cc.PLID = static_cast<std::uint8_t>(plid(car.driver));
-                cc.Position = static_cast<std::uint8_t>(car.position);
-                cc.Node = static_cast<std::uint16_t>(car.node);
-                // The raw speed whose km/h truncate to exactly kmh.
-                cc.Speed = static_cast<std::uint16_t>(car.kmh <= 0 ? 0 : std::ceil(car.kmh / 0.0109) + 1);
-            }
-            ASSERT_TRUE(simulator->sendPacket(encode(m)));
-        }
-        barrier();
+        std::vector<CarReport> reports;
+        for (const Car& car : cars) reports.push_back({plid(car.driver), car.position, car.node, car.kmh});
+        reportCars(reports);
     }
     // The field leaves the grid: the grid order is asked for, comes and is
     // taken; then the field drives at pace, the leader at node 40.
@@ -171,7 +156,7 @@ TEST_F(RaceStart, AGrandPrixStartIsAnnouncedWithTheGridPlaces) {
         EXPECT_TRUE(shows(systemText(k, 2), "tmxm", 27));
         EXPECT_TRUE(shows(teamText(k, 2), "team", k == 1 ? 32 : 33)) << k;
         EXPECT_EQ(pace(k), "");
-        EXPECT_EQ(at(k).race.conductState, 7);
+        EXPECT_EQ(at(k).conduct.state, CS_GRID);
     }
 }
 

@@ -87,7 +87,7 @@ TEST_F(Session, EachKindOfStartSetsStateTextsAndDrivers) {
         EXPECT_EQ(me().race.qualifyingDone || c.session.startWindowClosed, k.state != RS_QUALIFYING);
         EXPECT_EQ(c.session.nodeCount * 1000 + c.session.finishNode, 400012);
     }
-    EXPECT_EQ(me().race.conductState, 7);
+    EXPECT_EQ(me().conduct.state, CS_GRID);
 }
 
 // The session packet that answers the controller's own request reports a race

@@ -2,6 +2,8 @@
 // sessions, drivers on track, packets sent by hand, and what drivers see.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,6 +88,39 @@ protected:
         spx.ETime = ms;
         return encode(spx);
     }
+    // One car of a hand-made update of the car reports. The raw speed is the
+    // one whose km/h truncate to kmh, unless raw is given.
+    struct CarReport {
+        int plid, position, node, kmh;
+        int raw = -1;
+        std::uint16_t heading = 0, direction = 0;
+        std::int16_t angVel = 0;
+    };
+    // Sends one update of the car reports (packets of at most eight cars) and
+    // waits until the controller has handled it.
+    void reportCars(const std::vector<CarReport>& cars) {
+        for (std::size_t first = 0; first < cars.size(); first += IS_MCI::kMaxCars) {
+            IS_MCI m;
+            const std::size_t n = std::min(cars.size() - first, IS_MCI::kMaxCars);
+            m.NumC = static_cast<std::uint8_t>(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const CarReport& car = cars[first + i];
+                CompCar& cc = m.Info[i];
+                cc.PLID = static_cast<std::uint8_t>(car.plid);
+                cc.Position = static_cast<std::uint8_t>(car.position);
+                cc.Node = static_cast<std::uint16_t>(car.node);
+                cc.Speed = static_cast<std::uint16_t>(car.raw >= 0 ? car.raw
+                                                      : car.kmh <= 0 ? 0
+                                                                     : std::ceil(car.kmh / 0.0109) + 1);
+                cc.Heading = car.heading;
+                cc.Direction = car.direction;
+                cc.AngVel = car.angVel;
+            }
+            ASSERT_TRUE(simulator->sendPacket(encode(m)));
+        }
+        barrier();
+    }
+
     static RawPacket pitLanePacket(int plid, std::uint8_t fact) {
         IS_PLA pla;
         pla.PLID = static_cast<std::uint8_t>(plid);
