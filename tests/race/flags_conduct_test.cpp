@@ -189,5 +189,62 @@ TEST_F(FlagsAndConduct, PlaceChangesAreCommentedOnlyAfterTheFirstLap) {
     EXPECT_TRUE(shows(teamText(2, 0), "team", 75));
 }
 
+
+// The same rules on cars of the simulator's driving model: what LFS reports
+// of a car that stops, spins and drives the wrong way.
+class ConductDriving : public FlagsAndConduct {
+protected:
+    void SetUp() override {
+        RaceFixture::SetUp();
+        startSimOnManualClock();
+        startRunning();
+        c.config.starttype = ST_GRAND_PRIX;
+        sim::RaceSpec spec;
+        spec.laps = 10;
+        spec.cars = 3;
+        ASSERT_TRUE(simulator->startRace(spec).ok);
+        barrier();
+        for (int k = 1; k <= 3; ++k) plids.push_back(k);
+        markChat();
+        drive(8);  // the green light and a few seconds of racing
+    }
+    // Both clocks move on together, one car update at a time.
+    void drive(int seconds) {
+        for (int update = 0; update < seconds * 4; ++update) {
+            simulator->advance(250);
+            clock.advanceMs(250);
+            barrier();
+        }
+    }
+};
+
+TEST_F(ConductDriving, AStoppedCarFlagsYellowSleepsAndGoesToThePits) {
+    ASSERT_TRUE(simulator->stopCar(plid(3)).ok);
+    drive(3);
+    EXPECT_EQ(at(3).flags.yellowState, YS_CONFIRMED);
+    EXPECT_TRUE(shows(teamText(3, 1), "team", 30));
+    drive(15);
+    EXPECT_TRUE(shows(teamText(3, 0), "team", 63));
+    drive(17);
+    EXPECT_THAT(hostCommands(), Contains("/pitlane Driver 3"));
+}
+
+TEST_F(ConductDriving, SpinningAndWrongWayCarsAreSeen) {
+    ASSERT_TRUE(simulator->spinCar(plid(2)).ok);
+    drive(2);
+    EXPECT_EQ(at(2).conduct.reportedAttitude, AT_SPINNING);
+    // Against the traffic at 60 km/h, a node back at almost every update:
+    // warned after ten such updates, spectated after twenty.
+    ASSERT_TRUE(simulator->wrongWay(plid(1), 60).ok);
+    drive(1);
+    EXPECT_EQ(at(1).conduct.state, CS_WRONG_WAY);
+    EXPECT_FALSE(shows(teamText(1, 0), "team", 64));
+    drive(3);
+    EXPECT_TRUE(shows(teamText(1, 0), "team", 64));
+    EXPECT_THAT(hostCommands(), Not(Contains("/spec Driver 1")));
+    drive(3);
+    EXPECT_THAT(hostCommands(), Contains("/spec Driver 1"));
+}
+
 }  // namespace
 }  // namespace tmx::testing

@@ -550,8 +550,9 @@ TEST_F(DrivingLink, GridOrderRestartAndHostCommandsByUserName) {
     EXPECT_EQ(order(packets[0]), (std::vector<int>{2, 3, 1}));
     EXPECT_EQ(packets[1].at(1), ISP_RST);
     EXPECT_EQ(packets[0].at(2) + packets[1].at(2), 0) << "ReqI 0";
+    const SimState afterRestart = sim->snapshot();
     for (int plid : {2, 3}) {
-        const CarState& c = sim->snapshot().model.findPlayer(plid)->carState;
+        const CarState& c = afterRestart.model.findPlayer(plid)->carState;
         EXPECT_TRUE(c.pit == PitPhase::Track && c.lapsDone == 0 && c.progress < 0) << "on the grid";
     }
     packets = reply("/spec driver3");
