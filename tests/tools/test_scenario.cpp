@@ -102,6 +102,15 @@ TEST(ScenarioParse, BadLinesNameTheirLineNumber) {
     }
 }
 
+TEST(ScenarioParse, EveryExampleScenarioParses) {
+    for (const char* name : {"demo.scn", "rolling_start.scn", "flags_and_conduct.scn"}) {
+        Scenario s;
+        ScenarioError e;
+        EXPECT_TRUE(loadScenarioFile(std::string(TMX_SOURCE_DIR) + "/examples/" + name, s, e)) << e.text();
+        EXPECT_EQ(s.steps.back().verb, "end") << name;
+    }
+}
+
 TEST(ScenarioParse, ExampleDemoScenarioParses) {
     Scenario s;
     ScenarioError e;
