@@ -150,8 +150,16 @@ public:
     void AgeEvents();
     // The driver's place in the server ranking of his combination, -1 unranked.
     int ServerRank(int index) const;
+    // Ranks the driver's combination record in the server ranking (or only
+    // looks it up): his 0-based place, 0 without a record, -1 when he cannot
+    // be ranked (info/rankings.cpp).
+    int RankDriver(int ucid, int plid, bool lookUpOnly);
     // The pit board near the finish line.
     void ShowPitBoard(int index);
+    // A split and a completed lap of the driver: the lap display's result
+    // code (info/lap_display.cpp).
+    int ProcessSplit(int index, int sector, bool suppressEvent);
+    int ProcessLap(int index);
 
     // ---- Race control: the loop's ticks (race/second_tick.cpp) --------------------------
     // Once per loop pass, in this order: skill summaries, session rules,

@@ -10,4 +10,7 @@ void TMX_MAIN::ShowPitBoard(int index) {
     entry(index).position.pitBoard = PB_SHOWN;
 }
 
+int TMX_MAIN::ProcessSplit(int, int, bool) { return 0; }
+int TMX_MAIN::ProcessLap(int) { return 0; }
+
 }  // namespace tmx

@@ -9,5 +9,6 @@ void TMX_MAIN::BuildRankings() {}
 void TMX_MAIN::CheckCarSet() {}
 
 int TMX_MAIN::ServerRank(int) const { return -1; }
+int TMX_MAIN::RankDriver(int, int, bool) { return -1; }
 
 }  // namespace tmx
