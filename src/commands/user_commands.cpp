@@ -153,19 +153,22 @@ void currentLanguageLines(const CommandContext& ctx) {
 
 }  // namespace
 
-// Rankings are built from the combination records; until the ranking lists
-// exist there is nothing to show.
+// Without a car or track the controller's own ranking; a car, a track or both
+// give a ranking built on the spot (the track defaults to the current one, the
+// cars to those in use).
 void Top(const CommandContext& ctx) {
     if (ctx.help({"^7shows the serverranking for a combo",
                   "^7useage: #top alone shows the current track/running cars",
                   "^7useage: #top <car> (<track>) to see a specific car/combo"}))
         return;
-    ctx.reply(kNotAvailableYet);
+    const char* car = ctx.hasArg(1) ? ctx.arg(1) : nullptr;
+    const char* track = ctx.hasArg(2) ? ctx.arg(2) : nullptr;
+    for (const std::string& line : ctx.c.TopLines(car, track)) ctx.reply(line);
 }
 
 void Near(const CommandContext& ctx) {
     if (ctx.help({"^7shows the serverranking near your position"})) return;
-    ctx.reply(kNotAvailableYet);
+    for (const std::string& line : ctx.c.NearLines(ctx.sender)) ctx.reply(line);
 }
 
 void Info(const CommandContext& ctx) {
@@ -228,16 +231,13 @@ void EventMonitor(const CommandContext& ctx) {
         ctx.reply("^7Eventmonitor is deactivated by admin");
         return;
     }
-    data::cl_LfsPlayer& e = ctx.player();
-    if (e.display.monitorState != 0) {
-        e.display.monitorState = 0;
+    if (ctx.player().display.monitorState != 0) {
         ctx.c.ClearEventMonitor(ctx.sender);
         ctx.reply("^7Eventmonitor turned off");
         return;
     }
-    // Switching it on draws the monitor at once, which needs the drawing of
-    // the event list.
-    ctx.reply(kNotAvailableYet);
+    ctx.c.EventMonitorOn(ctx.sender);
+    ctx.reply("^7Eventmonitor turned on");
 }
 
 void Language(const CommandContext& ctx) {

@@ -12,6 +12,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "common/console.h"
 #include "common/fixed_string.h"
@@ -26,6 +28,7 @@
 #include "insim/insim_handling.h"
 #include "insim/packets.h"
 #include "info/event_monitor_state.h"
+#include "info/ranking_state.h"
 #include "master/control_fields.h"
 #include "race/driver_race.h"
 #include "race/flag_state.h"
@@ -141,6 +144,17 @@ public:
     void BuildRankings();
     void CheckCarSet();
     void EndWatching(int index);
+    // The event monitor: drawn for one entry now (its display state must be
+    // 2), switched on at an entry's own request, switched off for everybody,
+    // and the event list emptied (a race restart).
+    void DrawEventMonitor(int index);
+    void EventMonitorOn(int index);
+    void ClearAllEventMonitors();
+    void ClearEvents();
+    // Tracking: the admin at tracker sees target's messages and the host's
+    // camera follows target's car; the tracking slot of each driver is single.
+    void TrackDriver(int tracker, int target);
+    void StopTracking(int tracker);
 
     // ---- Event monitor, rankings, lap display (info) -----------------------------------
     // Raises an event of the monitor list (type, a value such as a time, the
@@ -154,12 +168,27 @@ public:
     // looks it up): his 0-based place, 0 without a record, -1 when he cannot
     // be ranked (info/rankings.cpp).
     int RankDriver(int ucid, int plid, bool lookUpOnly);
+    // The controller's ranking list, first built anew for the current track
+    // when the database was cleaned or reloaded since it was last built. The
+    // caller holds the database lock and has a master. (RankDriver,
+    // ServerRank and the views below take the lock themselves.)
+    info::RankingList& CurrentRanking(Console* debugSink) const;
+    // The chat lines of the ranking views: #top (no car and no track: the
+    // controller's list; otherwise built for the car, or the cars in use, on
+    // the track, by default the current one) and #near for entry index.
+    std::vector<std::string> TopLines(const char* car, const char* track);
+    std::vector<std::string> NearLines(int index);
     // The pit board near the finish line.
     void ShowPitBoard(int index);
     // A split and a completed lap of the driver: the lap display's result
     // code (info/lap_display.cpp).
     int ProcessSplit(int index, int sector, bool suppressEvent);
     int ProcessLap(int index);
+    // The split and lap times of a report into the driver's current lap block.
+    void StoreSplitTimes(int index, const insim::IS_SPX& spx);
+    void StoreLapTimes(int index, const insim::IS_LAP& lap);
+    // The team line that tells the driver what a split or lap result code means.
+    void ShowResultMessage(int index, int code);
 
     // ---- Race control: the loop's ticks (race/second_tick.cpp) --------------------------
     // Once per loop pass, in this order: skill summaries, session rules,
@@ -303,6 +332,9 @@ public:
     PositionsState positions;    // race order and track order
     StartState start;            // start order and stages of a rolling start
     FlagState flagState;         // confirmed yellows per sector
+    // Ranking list and cartable; the list is rebuilt on demand (also from
+    // const look-ups) once the database has moved to a new generation.
+    mutable info::RankingState ranking;
     const data::cl_Language* serverLanguage = nullptr;
 
     // Random draws: seeded from the clock at start, scripted by tests.

@@ -145,6 +145,7 @@ PlayerDatabase::Entries::iterator PlayerDatabase::erase(Entries::iterator it) {
     } else {
         indexValid_ = false;
     }
+    bumpGeneration();
     return entries.erase(it);
 }
 
@@ -152,6 +153,7 @@ void PlayerDatabase::clear() {
     index_.clear();
     indexValid_ = false;
     entries.clear();
+    bumpGeneration();
 }
 
 void PlayerDatabase::invalidateIndex() { indexValid_ = false; }
@@ -455,6 +457,7 @@ int cl_MasterControl::ReadDatabase(const std::string& name) {
     Guard guard(*this);
     guard.take("\nDatabase is busy!");
     database.invalidateIndex();
+    database.bumpGeneration();  // a (re)load: every reference into the old content is gone
     console.out("\nReading :");
     BlockReader reader(file);
     const std::uint8_t* countBytes = reader.take(4);
@@ -603,6 +606,9 @@ int cl_MasterControl::CleanDatabase() {
     Guard guard(*this);
     const bool waited = !guard.tryTake();
     if (waited) guard.take(nullptr);
+    // Cleaning moves the combination records it keeps, so every reference
+    // into the database is stale afterwards, whatever was removed.
+    database.bumpGeneration();
     if (database.empty()) return 0;
     console.out("\nMCP:  Cleaning Database");
     if (waited) console.out("\nDatabase is busy!");

@@ -210,6 +210,14 @@ public:
     void clear();
     void invalidateIndex();
 
+    // Counts the changes that may free or move entries and combination
+    // records: every clean, every (re)load, every erase or clear. Whatever
+    // keeps references into the database (the controllers' rankings) notes
+    // the generation it saw and drops the references once it has moved on.
+    // Read and bumped under the database lock.
+    std::uint64_t generation() const { return generation_; }
+    void bumpGeneration() { ++generation_; }
+
     Entries entries;
 
 private:
@@ -220,6 +228,7 @@ private:
     std::size_t indexedSize_ = 0;
     bool indexValid_ = false;
     bool duplicates_ = false;  // some user name occurs more than once in the list
+    std::uint64_t generation_ = 1;  // 0 is left for "never seen"
 };
 
 // Byte layouts of the file records.
