@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "info/lap_display_state.h"
+
 namespace tmx {
 
 namespace data {
@@ -20,6 +22,7 @@ struct DriverDisplay {
     bool displayFlag = false;
     std::uint8_t watchTarget = data::kNoEntry;
     std::uint8_t watchedBy = data::kNoEntry;
+    DriverLapTimes lapTimes;  // split times of the lap being driven
 };
 
 }  // namespace tmx

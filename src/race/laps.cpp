@@ -15,7 +15,12 @@ int TMX_MAIN::onLap(const IS_LAP& lap) {
     e.position.lapStartPosition = 0;  // taken again from the next car report
 
     // The lap and sector time display hooks in here: it still sees the session
-    // laps without this lap (0 on the first lap of a session).
+    // laps without this lap (0 on the first lap of a session). The last sector
+    // ends at the finish line; the lap's result message wins over its sector's.
+    StoreLapTimes(index, lap);
+    const int sectorResult = ProcessSplit(index, e.race.splitsPassed + 1, true);
+    const int lapResult = ProcessLap(index);
+    ShowResultMessage(index, lapResult >= 0 ? lapResult : sectorResult);
 
     ++e.race.sessionLaps;
     ++e.skillLaps;
@@ -58,6 +63,8 @@ int TMX_MAIN::onSplit(const IS_SPX& spx) {
     e.race.splitsPassed = spx.Split;
     if (spx.Split > session.highestSplit) session.highestSplit = spx.Split;
     // The sector time display hooks in here, with the driver's new status.
+    StoreSplitTimes(index, spx);
+    ShowResultMessage(index, ProcessSplit(index, spx.Split, false));
     AutoPitLaneAtSplit(index, spx);
     return 0;
 }
