@@ -226,7 +226,8 @@ void Watch(const CommandContext& ctx) {
         ctx.reply("^7ERROR, not possible. The watchslot is in use.");
         return;
     }
-    ctx.reply(kNotAvailableYet);
+    if (self.display.watchTarget != data::kNoEntry) c.StopTracking(ctx.sender);
+    c.TrackDriver(ctx.sender, target);
 }
 
 void NoWatch(const CommandContext& ctx) {
@@ -236,7 +237,7 @@ void NoWatch(const CommandContext& ctx) {
         ctx.reply("^7ERROR, not possible. You're watching none!");
         return;
     }
-    ctx.reply(kNotAvailableYet);
+    ctx.c.StopTracking(ctx.sender);
 }
 
 // Skill is points per lap, so it is set through the points.

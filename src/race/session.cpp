@@ -182,8 +182,8 @@ int TMX_MAIN::onRaceStart(const IS_RST& rst) {
         d.watchTarget = data::kNoEntry;
         d.watchedBy = data::kNoEntry;
     }
-    // The event list starts empty with the session; the event monitor empties
-    // it here once it keeps one.
+    // The event list starts empty with the session.
+    ClearEvents();
 
     if (session.raceState == RS_CITY) {
         beginCitySession(*this);

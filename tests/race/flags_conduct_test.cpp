@@ -199,10 +199,10 @@ protected:
         startSimOnManualClock();
         startRunning();
         c.config.starttype = ST_GRAND_PRIX;
-        sim::RaceSpec spec;
-        spec.laps = 10;
-        spec.cars = 3;
-        ASSERT_TRUE(simulator->startRace(spec).ok);
+        sim::RaceSpec wanted;
+        wanted.laps = 10;
+        wanted.cars = 3;
+        ASSERT_TRUE(simulator->startRace(wanted).ok);
         barrier();
         for (int k = 1; k <= 3; ++k) plids.push_back(k);
         markChat();
