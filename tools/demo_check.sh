@@ -1,6 +1,8 @@
 #!/bin/sh
 # Runs the demo (tools/demo.sh) and checks that it shows what it is meant to:
-# a driver who joins is welcomed, a typed command is answered, the admin's
+# a driver who joins is welcomed, a typed command is answered, a timed lap
+# shows its sector and lap times and enters the server ranking, #top lists
+# it, the admin's
 # #nextstart makes the race start rolling, the formation lap is paced with
 # instructions and a driver who overtakes is warned, race control announces
 # the sessions, opens the pit lane and follows a pit stop, and the admin's
@@ -56,6 +58,14 @@ in_order "Alice is welcomed when she joins" "$SIM_LOG" \
 in_order "Bob's #help is answered with the user commands" "$SIM_LOG" \
     'chat ucid=2 text="#help"' \
     '<- IS_MTC ucid=2 plid=0 "^2UserCommands:"'
+in_order "Alice's timed practice lap: sector and lap times, a personal best entering the ranking, Bob's #top" "$SIM_LOG" \
+    'session practice' \
+    '<- IS_BTN ucid=1 id=150 inst=0 style=67 L=0 T=70 W=100 H=5 "^7Sect:  ' \
+    '<- IS_BTN ucid=1 id=160 inst=0 style=67 L=0 T=60 W=100 H=5 "^7Lap   : ' \
+    '"^1Alice^7 is the new fastest driver on this server!"' \
+    'chat ucid=2 text="#top"' \
+    '<- IS_MTC ucid=2 plid=0 "^7ServerRanking for BL1"' \
+    '<- IS_MTC ucid=2 plid=0 "^71. : 0:10:'
 in_order "the admin asks for a rolling start" "$SIM_LOG" \
     'chat ucid=3 text="#nextstart rs"' \
     '<- IS_MTC ucid=3 plid=0 "^7OK, next start will be a rolling-start"'
