@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "common/fixed_string.h"
 
@@ -24,11 +25,9 @@ inline TimeText FormatTime(std::int64_t ms) {
 
 // The same with its sign: "+" for 0 and above, "-" below.
 inline TimeText FormatSignedTime(std::int64_t ms) {
-    TimeText text(ms < 0 ? "-" : "+");
-    const TimeText magnitude = FormatTime(ms);
-    char joined[40];
-    std::snprintf(joined, sizeof joined, "%s%s", text.c_str(), magnitude.c_str());
-    return TimeText(joined);
+    std::string joined(ms < 0 ? "-" : "+");
+    joined += FormatTime(ms).c_str();
+    return TimeText(joined.c_str());
 }
 
 }  // namespace tmx
