@@ -1,7 +1,8 @@
 # Trackmarshal build front end.
 #   make            build everything (program, simulator, tests, benchmarks)
 #   make test       build, then run every test (ctest)
-#   make demo       build, then run tmx against the bundled simulated LFS server
+#   make demo       build tmx and the simulator only, then run tmx against the
+#                   bundled simulated LFS server
 #   make bench      build, then run the benchmarks
 #   make load       build, then measure tmx's CPU use with eight busy simulated servers
 #                   (LOAD_ARGS="--seconds 60 --max-percent 1" passes options on)
@@ -29,7 +30,9 @@ build: configure
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# Only what the demo runs: tests and benchmarks are not built for it.
+demo: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tmx lfs-sim
 	sh tools/demo.sh $(BUILD_DIR)
 
 bench: build
