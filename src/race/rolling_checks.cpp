@@ -241,7 +241,7 @@ void TMX_MAIN::CheckCar(int s) {
             pace.speedUp = PF_WARNED;
             pace.startTime = now;
         } else if (pace.speedUp == PF_WARNED && age() >= 2 * config.killtime) {
-            debug("\nDEBUG: RollingStart -> a players goes spec -> slow speed");
+            debug("\nDEBUG: RollingStart -> a players goes to spectate -> slow speed");
             SpectateFromStart(i, 23, 32, true);
         }
         return;
@@ -253,7 +253,7 @@ void TMX_MAIN::CheckCar(int s) {
                 pace.overtake = PF_WARNED;
                 pace.startTime = now;
             } else if (pace.overtake == PF_WARNED && age() >= config.killtime) {
-                debug("\nDEBUG: RollingStart -> a players goes spec -> should overtake, but didnt");
+                debug("\nDEBUG: RollingStart -> a players goes to spectate -> should overtake, but didnt");
                 SpectateFromStart(i, 24, 32, true);
             }
         } else {
@@ -272,7 +272,7 @@ void TMX_MAIN::CheckCar(int s) {
                 pace.letPass = PF_WARNED;
                 pace.startTime = now;
             } else if (pace.letPass == PF_WARNED && age() >= config.killtime && !e.ai) {
-                debug("\nDEBUG: RollingStart -> a players goes spec -> should letpass, but didnt");
+                debug("\nDEBUG: RollingStart -> a players goes to spectate -> should letpass, but didnt");
                 SpectateFromStart(i, 24, 32, true);
             }
         } else {
@@ -296,7 +296,7 @@ void TMX_MAIN::CheckCar(int s) {
             pace.closeUp = PF_GIVEN;
             clearWarning(*this, i);
         } else if (pace.closeUp == PF_WARNED && age() >= config.killtime) {
-            debug("\nDEBUG: RollingStart -> a players goes spec -> should go closer, but didnt");
+            debug("\nDEBUG: RollingStart -> a players goes to spectate -> should go closer, but didnt");
             SpectateFromStart(i, 24, 32, true);
         }
         return;
@@ -308,7 +308,7 @@ void TMX_MAIN::CheckCar(int s) {
             pace.leaderWarning = PF_WARNED;
             pace.startTime = now;
         } else if (pace.leaderWarning == PF_WARNED && age() >= config.killtime && !e.ai) {
-            debug("\nDEBUG: RollingStart -> the leader goes spec -> to slow");
+            debug("\nDEBUG: RollingStart -> the leader goes to spectate -> to slow");
             SpectateFromStart(i, 23, 33, true);
         }
     }
