@@ -129,6 +129,9 @@ public:
     void BroadcastOrga(int line, const char* text, std::int64_t lifetimeMs);
     void BroadcastOrgaText(int line, int orgaLine, std::int64_t lifetimeMs,
                            const char* first = nullptr);
+    // A button to entry index (not to an AI car) and the same button to the
+    // admin watching him; the result of the last draw, -1 when none.
+    int ShowToDriverAndWatcher(int index, insim::ButtonRequest& request);
     // Team settings of a driver (#tcolor, #tmsg, #chatlevel) with their confirmation.
     void ChangeTeamColour(int index);
     void ChangeTeamPosition(int index);

@@ -96,17 +96,22 @@ int sendLine(TMX_MAIN& c, Channel channel, int index, int line, const char* text
     }
     request.text.assign(shown);
 
+    return c.ShowToDriverAndWatcher(index, request);
+}
+}  // namespace
+
+int TMX_MAIN::ShowToDriverAndWatcher(int index, insim::ButtonRequest& request) {
+    if (index < 0 || index >= usedEntries) return -1;
+    const cl_LfsPlayer& e = entry(index);
     int result = -1;
-    if (!e.ai) {
-        result = c.link->Show(request);
-    }
-    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < c.usedEntries) {
-        request.ucid = c.entry(e.display.watchedBy).ucid;
-        result = c.link->Show(request);
+    request.ucid = e.ucid;
+    if (!e.ai) result = link->Show(request);
+    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries) {
+        request.ucid = entry(e.display.watchedBy).ucid;
+        result = link->Show(request);
     }
     return result;
 }
-}  // namespace
 
 int TMX_MAIN::SystemLine(int index, int line, const char* text, std::int64_t lifetimeMs) {
     return sendLine(*this, Channel::System, index, line, text, lifetimeMs);

@@ -103,7 +103,6 @@ void TMX_MAIN::SetPace(int plid, int mode, int target) {
     const char* shown = textAtChatLevel(e, text.c_str());
     if (!shown) return;
     insim::ButtonRequest b;
-    b.ucid = e.ucid;
     b.clickId = kPaceClickId;
     b.groupId = BG_ORGA;
     b.alwaysVisible = 0;
@@ -115,11 +114,7 @@ void TMX_MAIN::SetPace(int plid, int mode, int target) {
     b.lifetime = 0;
     const std::string cut(shown, std::min(std::char_traits<char>::length(shown), kButtonTextMax));
     b.text.assign(cut);
-    if (!e.ai) link->Show(b);
-    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries) {
-        b.ucid = entry(e.display.watchedBy).ucid;
-        link->Show(b);
-    }
+    ShowToDriverAndWatcher(index, b);
 }
 
 }  // namespace tmx

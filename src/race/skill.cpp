@@ -102,7 +102,6 @@ void TMX_MAIN::ChangeSkillPoints(int index, int points, int reason) {
     if (line >= 0) text += LanguageLine(index, data::LB_SAFE, line);
 
     insim::ButtonRequest b;
-    b.ucid = e.ucid;
     b.clickId = BG_SKILL;
     b.groupId = BG_SKILL;
     b.alwaysVisible = 1;
@@ -113,11 +112,7 @@ void TMX_MAIN::ChangeSkillPoints(int index, int points, int reason) {
     b.height = 6;
     b.lifetime = 6000;
     b.text.assign(text);
-    link->Show(b);
-    if (e.display.watchedBy != data::kNoEntry && e.display.watchedBy < usedEntries) {
-        b.ucid = entry(e.display.watchedBy).ucid;
-        link->Show(b);
-    }
+    ShowToDriverAndWatcher(index, b);
 }
 
 void TMX_MAIN::LapSkillPoints(int index) {
