@@ -19,6 +19,20 @@ void Console::err(const char* fmt, ...) {
     va_end(args);
 }
 
+void Console::screen(const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    vwrite(Stream::Screen, fmt, args);
+    va_end(args);
+}
+
+void Console::note(const char* fmt, ...) {
+    std::va_list args;
+    va_start(args, fmt);
+    vwrite(Stream::Log, fmt, args);
+    va_end(args);
+}
+
 void Console::vwrite(Stream stream, const char* fmt, std::va_list args) {
     char small[512];
     std::va_list copy;
@@ -36,6 +50,7 @@ void Console::vwrite(Stream stream, const char* fmt, std::va_list args) {
 }
 
 void StandardConsole::write(Stream stream, std::string_view text) {
+    if (stream == Stream::Log) return;
     std::lock_guard<std::mutex> lock(mutex_);
     std::FILE* f = stream == Stream::Err ? stderr : stdout;
     if (stream == Stream::Err) std::fflush(stdout);  // keep the two streams in order
@@ -48,6 +63,11 @@ std::string CaptureConsole::output() const {
     return all_;
 }
 
+std::string CaptureConsole::notes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notes_;
+}
+
 std::string CaptureConsole::errors() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return errors_;
@@ -57,10 +77,15 @@ void CaptureConsole::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     all_.clear();
     errors_.clear();
+    notes_.clear();
 }
 
 void CaptureConsole::write(Stream stream, std::string_view text) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (stream == Stream::Log) {
+        notes_.append(text);
+        return;
+    }
     all_.append(text);
     if (stream == Stream::Err) errors_.append(text);
 }

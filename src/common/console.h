@@ -22,7 +22,10 @@ namespace tmx {
 
 class Console {
 public:
-    enum class Stream { Out, Err };
+    // Out and Err reach the screen and the log; Screen only the screen (the
+    // spinner, the status line that redraws itself); Log only the log (what
+    // the console never showed: joins, leaves, who typed an admin command).
+    enum class Stream { Out, Err, Screen, Log };
 
     virtual ~Console() = default;
 
@@ -34,8 +37,13 @@ public:
     void outv(const char* fmt, std::va_list args) TMX_PRINTF(2, 0) { vwrite(Stream::Out, fmt, args); }
     // Text written as it is (no format interpretation).
     void text(std::string_view s) { write(Stream::Out, s); }
+    // printf-style text for the screen only, never for a log.
+    void screen(const char* fmt, ...) TMX_PRINTF(2, 3);
+    // printf-style text for the log only; the screen never shows it.
+    void note(const char* fmt, ...) TMX_PRINTF(2, 3);
 
 protected:
+    friend class LogConsole;
     virtual void write(Stream stream, std::string_view text) = 0;
 
 private:
@@ -54,8 +62,9 @@ private:
 // Keeps everything written, for tests and tools.
 class CaptureConsole final : public Console {
 public:
-    std::string output() const;  // both streams, in order
+    std::string output() const;  // what the screen shows, in order
     std::string errors() const;  // error stream only
+    std::string notes() const;   // what only a log would get
     void clear();
 
 protected:
@@ -65,6 +74,7 @@ private:
     mutable std::mutex mutex_;
     std::string all_;
     std::string errors_;
+    std::string notes_;
 };
 
 // Discards everything (quiet tools and benchmarks).
