@@ -26,6 +26,8 @@ Clock& systemClock();
 // Local time and date texts for a given time (seconds since 1970).
 std::string localTimeText(std::int64_t secondsSince1970);
 std::string localDateText(std::int64_t secondsSince1970);
+// "yyyy-mm-dd hh:mm:ss" in local time, for log lines.
+std::string localStampText(std::int64_t secondsSince1970);
 
 // Real sleep, for code that has no clock at hand (tools).
 void sleepMs(int ms);

@@ -58,6 +58,16 @@ std::string localDateText(std::int64_t secondsSince1970) {
     return date;
 }
 
+std::string localStampText(std::int64_t secondsSince1970) {
+    std::tm local{};
+    std::array<char, 32> text{};
+    if (!detail::toLocalTime(secondsSince1970, local) ||
+        std::strftime(text.data(), text.size(), "%Y-%m-%d %H:%M:%S", &local) == 0) {
+        return "0000-00-00 00:00:00";
+    }
+    return text.data();
+}
+
 void sleepMs(int ms) {
     if (ms > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));

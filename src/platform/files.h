@@ -79,6 +79,9 @@ bool listDirectory(const std::string& dir, const std::string& pattern,
 // True when name matches the wildcard pattern ('*' any run, '?' one character).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
+// Makes dir the working directory of the process; false when it cannot.
+bool setWorkingDirectory(const std::string& dir);
+
 // Reads one character from standard input (EOF gives -1).
 int readConsoleChar();
 

@@ -16,6 +16,10 @@ void socketsCleanup();
 // dotted IPv4 address. The address is returned in network byte order.
 bool resolveIPv4(const char* host, std::uint32_t& addressNetworkOrder);
 
+// Why the last failed TcpSocket::connect of this thread failed, in plain
+// words ("connection refused", "timed out", "host unreachable", ...).
+std::string lastConnectFailure();
+
 // Native handle type wide enough for both platforms.
 using NativeSocket = std::intptr_t;
 constexpr NativeSocket kInvalidSocket = -1;

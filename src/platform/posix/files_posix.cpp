@@ -242,4 +242,6 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
     return detail::wildcardMatchWith(pattern, name, false);
 }
 
+bool setWorkingDirectory(const std::string& dir) { return !dir.empty() && ::chdir(dir.c_str()) == 0; }
+
 }  // namespace tmx::platform

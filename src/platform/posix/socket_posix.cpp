@@ -30,6 +30,13 @@ constexpr int kSendFlags = 0;  // SO_NOSIGPIPE is set on the socket instead
 
 int fd(NativeSocket handle) { return static_cast<int>(handle); }
 
+thread_local int lastConnectError = 0;
+
+bool connectFailed(int error) {
+    lastConnectError = error;
+    return false;
+}
+
 int newStreamSocket() {
 #ifdef SOCK_CLOEXEC
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -138,7 +145,7 @@ bool TcpSocket::open() {
 
 bool TcpSocket::connect(std::uint32_t addressNetworkOrder, std::uint16_t port) {
     if (!isOpen()) {
-        return false;
+        return connectFailed(EBADF);
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -148,16 +155,30 @@ bool TcpSocket::connect(std::uint32_t addressNetworkOrder, std::uint16_t port) {
         return true;
     }
     if (errno != EINTR && errno != EINPROGRESS) {
-        return false;
+        return connectFailed(errno);
     }
     // Interrupted: the connection goes on in the background; wait for its outcome.
     short revents = 0;
     if (pollOne(fd(handle_), POLLOUT, -1, revents) <= 0) {
-        return false;
+        return connectFailed(errno);
     }
     int error = 0;
     socklen_t size = sizeof error;
-    return ::getsockopt(fd(handle_), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+    if (::getsockopt(fd(handle_), SOL_SOCKET, SO_ERROR, &error, &size) != 0) return connectFailed(errno);
+    return error == 0 || connectFailed(error);
+}
+
+std::string lastConnectFailure() {
+    switch (lastConnectError) {
+        case ECONNREFUSED: return "connection refused";
+        case ETIMEDOUT: return "timed out";
+        case EHOSTUNREACH: return "host unreachable";
+        case ENETUNREACH: return "network unreachable";
+        case EADDRNOTAVAIL: return "address not available";
+        case EACCES:
+        case EPERM: return "not permitted";
+        default: return "system error " + std::to_string(lastConnectError);
+    }
 }
 
 int TcpSocket::send(const void* data, int length) {

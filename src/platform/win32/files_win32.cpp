@@ -198,4 +198,6 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
     return detail::wildcardMatchWith(pattern, name, true);
 }
 
+bool setWorkingDirectory(const std::string& dir) { return !dir.empty() && ::SetCurrentDirectoryA(dir.c_str()) != 0; }
+
 }  // namespace tmx::platform

@@ -115,16 +115,37 @@ bool TcpSocket::open() {
     return true;
 }
 
+namespace {
+thread_local int lastConnectError = 0;
+}
+
 bool TcpSocket::connect(std::uint32_t addressNetworkOrder, std::uint16_t port) {
     if (!isOpen()) {
+        lastConnectError = WSAENOTSOCK;
         return false;
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = ::htons(port);
     address.sin_addr.s_addr = addressNetworkOrder;
-    return ::connect(sock(handle_), reinterpret_cast<const sockaddr*>(&address),
-                     static_cast<int>(sizeof address)) == 0;
+    if (::connect(sock(handle_), reinterpret_cast<const sockaddr*>(&address), static_cast<int>(sizeof address)) ==
+        0) {
+        return true;
+    }
+    lastConnectError = ::WSAGetLastError();
+    return false;
+}
+
+std::string lastConnectFailure() {
+    switch (lastConnectError) {
+        case WSAECONNREFUSED: return "connection refused";
+        case WSAETIMEDOUT: return "timed out";
+        case WSAEHOSTUNREACH: return "host unreachable";
+        case WSAENETUNREACH: return "network unreachable";
+        case WSAEADDRNOTAVAIL: return "address not available";
+        case WSAEACCES: return "not permitted";
+        default: return "system error " + std::to_string(lastConnectError);
+    }
 }
 
 int TcpSocket::send(const void* data, int length) {
