@@ -22,6 +22,16 @@ struct Command {
     void (*run)(const CommandContext&);
 };
 
+// The commands only an admin may give; the log tells who typed them.
+bool isAdminCommand(std::string_view word) {
+    static constexpr std::string_view kAdminWords[] = {
+        ".setdebug", ".loadconfig", ".setstart", ".nextstart", ".setspeed", ".watch", ".nowatch",
+        ".setskill", ".QUIT", ".KILLALL", ".trackclosed", ".trackopen", ".pitclosed", ".pitopen"};
+    for (std::string_view admin : kAdminWords)
+        if (word == admin) return true;
+    return false;
+}
+
 // Compared exactly and case-sensitively, in this order.
 constexpr std::array<Command, 31> kCommands{{
     {".setdebug", SetDebug},
@@ -134,6 +144,12 @@ void Help(const CommandContext& ctx) {
 
 // ---- Recognition -------------------------------------------------------------------
 
+std::vector<const char*> chatCommandWords() {
+    std::vector<const char*> words;
+    for (const Command& command : kCommands) words.push_back(command.word);
+    return words;
+}
+
 int HandleChatMessage(TMX_MAIN& controller, const insim::IS_MSO& mso) {
     if (controller.debugOn())
         controller.console().out("IS_MSO (message from host) -> \n%s", mso.Msg.c_str());
@@ -157,6 +173,12 @@ int HandleChatMessage(TMX_MAIN& controller, const insim::IS_MSO& mso) {
     splitChatLine(line.c_str(), &tokens);
 
     const CommandContext ctx(controller, sender, tokens);
+    if (isAdminCommand(tokens.token[0].view())) {
+        const auto& who = controller.entry(sender);
+        controller.console().note("Server %d: %s (%s) typed \"%s\"%s", controller.slot, who.userName.c_str(),
+                                  who.playerName.c_str(), std::string(message.substr(start)).c_str(),
+                                  ctx.isAdmin() ? "" : " (not an admin: refused)");
+    }
     ctx.reply(" ");
     for (const Command& command : kCommands) {
         if (tokens.token[0] == command.word) {

@@ -172,6 +172,8 @@ int TMX_MAIN::onNewConnection(const IS_NCN& ncn) {
     }
     ++connections;
     ++usedEntries;
+    if (runRequest.load() != RUN_CONNECTING && !e.isHost())
+        console_.note("Server %d: %s (%s) joined", slot, e.userName.c_str(), e.playerName.c_str());
 
     int databaseResult = 0;
     if (!e.isHost()) {
@@ -479,6 +481,8 @@ int TMX_MAIN::onConnectionLeaves(const IS_CNL& cnl) {
     EndWatching(index);
     StartPositionFreeze();
     debug("%s", leaveReason(cnl.Reason));
+    console_.note("Server %d: %s (%s) left: %s", slot, entry(index).userName.c_str(),
+                  entry(index).playerName.c_str(), leaveReason(cnl.Reason));
     RemoveConnection(cnl.UCID);
     CheckQualifyingEnd();
     return 0;

@@ -1,5 +1,7 @@
 #include "controller/tmx_main.h"
 
+#include "common/log_console.h"
+
 #include <cstdarg>
 #include <string>
 
@@ -37,6 +39,7 @@ void TMX_MAIN::sendTiny(std::uint8_t subType) {
 }
 
 void TMX_MAIN::Run() {
+    setLogSlot(slot);  // this thread's log lines carry the slot
     monitor.eventVersion = 1;
     minimumSkill = data::decimalValue(minimumSkillText.c_str());
     console_.out("\nTMX: Server started");
@@ -47,9 +50,16 @@ void TMX_MAIN::Run() {
     }
 
     if (Connect() == -1) {
-        console_.out("\ncan't connect LFS\nTerminating");
-        activity = ACT_STOPPED;
-        return;
+        // A server that speaks another InSim version is not tried again.
+        if (reconnectSeconds <= 0 || runRequest.load() == RUN_STOP) {
+            console_.out("\ncan't connect LFS\nTerminating");
+            activity = ACT_STOPPED;
+            return;
+        }
+        if (!connectAgainLater()) {
+            stopWhileWaiting();
+            return;
+        }
     }
 
     random.seed(static_cast<std::uint32_t>(clock_.now()));
@@ -96,8 +106,20 @@ bool TMX_MAIN::Pass() {
 
     if (link->Poll() == -1) {
         console_.out("\nLost connection to LFS  -  trying to reconnect   ");
+        console_.note("Server %d: lost the link to LFS at %s:%s%s", slot, host.c_str(), port.c_str(),
+                      link->ClosedByServer() ? " (LFS closed it)" : "");
         link->Close();
-        if (Connect() == -1) {
+        const bool connected = Connect() == 0;
+        if (!connected && reconnectSeconds > 0 && runRequest.load() != RUN_STOP) {
+            console_.out("-failed");
+            // The drivers are saved now: nobody knows how long the server
+            // stays away, and the table is built anew from the next login.
+            ClearAll();
+            if (!connectAgainLater()) {
+                stopWhileWaiting();
+                return false;
+            }
+        } else if (!connected) {
             console_.out("-failed\nTerminating....");
             // The error is posted before the thread reports itself stopped, so
             // the master never mistakes this server for one that simply died.
@@ -221,6 +243,35 @@ void TMX_MAIN::kill() {
     activity = ACT_STOPPED;
 }
 
+bool TMX_MAIN::connectAgainLater() {
+    // Waiting is being idle: the master may write the database meanwhile.
+    for (std::int32_t from : {ACT_CREATED, ACT_ACTIVE}) activity.compare_exchange_strong(from, ACT_IDLE);
+    for (;;) {
+        console_.note("Server %d: trying %s port %s again in %d s", slot, host.c_str(), port.c_str(),
+                      reconnectSeconds);
+        // Short steps, so that a kill-all or a stop signal is seen at once.
+        for (int waited = 0; waited < reconnectSeconds * 1000; waited += kReconnectStepMs) {
+            if (activity.load() == ACT_KILL || runRequest.load() == RUN_STOP) return false;
+            clock_.sleepMs(kReconnectStepMs);
+        }
+        if (activity.load() == ACT_KILL || runRequest.load() == RUN_STOP) return false;
+        console_.out("\nServer %d: trying to reconnect", slot);
+        if (Connect() == 0) {
+            console_.note("Server %d: connected again to %s port %s", slot, host.c_str(), port.c_str());
+            std::int32_t idle = ACT_IDLE;
+            activity.compare_exchange_strong(idle, ACT_ACTIVE);
+            return true;
+        }
+    }
+}
+
+void TMX_MAIN::stopWhileWaiting() {
+    console_.out("\nServer %d: stopped while waiting to reconnect", slot);
+    runRequest = RUN_STOP;
+    ClearAll();
+    activity = ACT_STOPPED;
+}
+
 void TMX_MAIN::ClearAll() {
     refused.clear();
     for (int i = usedEntries - 1; i >= 0; --i) {
@@ -272,9 +323,22 @@ int TMX_MAIN::Connect() {
     runRequest = RUN_CONNECTING;
     if (link->Connect(host.c_str(), data::decimalValue(port.c_str()), adminPassword.c_str()) == -1) {
         console_.out("Can't connect LFS\nTerminating....\n");
+        console_.note("Server %d: cannot connect to %s port %s: %s", slot, host.c_str(), port.c_str(),
+                      link->ConnectFailure().c_str());
         return -1;
     }
     if (handshake() == -1) {
+        if (runRequest.load() == RUN_STOP) {
+            console_.note("Server %d: LFS at %s port %s speaks InSim version %d; this program needs version %d",
+                          slot, host.c_str(), port.c_str(), server.lastVersion.InSimVer, kInsimVersion);
+        } else if (link->ClosedByServer()) {
+            console_.note("Server %d: LFS at %s port %s closed the link right after the login: check the admin "
+                          "password (passw) and the InSim port of the LFS host",
+                          slot, host.c_str(), port.c_str());
+        } else {
+            console_.note("Server %d: LFS at %s port %s did not answer the InSim login", slot, host.c_str(),
+                          port.c_str());
+        }
         // LFS keeps an InSim connection open until its client closes it and
         // would go on sending keep-alives nobody answers; a controller that
         // gives up must leave the server as it found it.

@@ -47,6 +47,8 @@ constexpr int kTableSize = 50;
 // allowed per connection / player reply.
 constexpr int kHandshakeTries = 9;
 constexpr int kListReplyPolls = 5;
+// The step in which a controller waiting to reconnect looks for a stop.
+constexpr int kReconnectStepMs = 250;
 
 // Button groups.
 enum ButtonGroup : std::uint8_t {
@@ -323,6 +325,9 @@ public:
     FixedString<64> skillKickText{"^7Sorry, your skill is to low"};
     std::int32_t cityGame = 0;
     std::int32_t minimumSkill = 0;
+    // Seconds between two tries at a lost or unreachable server; 0 = give it
+    // up at once (the master then counts it as dead).
+    std::int32_t reconnectSeconds = 0;
 
     // ---- The rules of server_N.cfg -------------------------------------------------------
     data::ServerConfig config;
@@ -365,6 +370,10 @@ private:
     void stateTableCounts(const insim::IS_STA& sta, ServerKind previousKind);
     void stopByRequest();
     void kill();
+    // Tries the server again every reconnectSeconds until it answers (true)
+    // or the controller is told to stop meanwhile (false).
+    bool connectAgainLater();
+    void stopWhileWaiting();
     // The handshake on a connected link: version, state, connection and
     // player lists, greeting. 0 or -1; the caller closes the link on -1.
     int handshake();

@@ -50,12 +50,15 @@ void cl_InsimHandling::abandonConnect(std::int32_t error) {
 
 int cl_InsimHandling::Connect(const char* host, int port, const char* adminPassword) {
     lastError_ = LINKERR_NONE;
+    connectFailure_.clear();
+    closedByServer_ = false;
     if (linkState_ != LINK_NOT_CONNECTED) {
         lastError_ = LINKERR_RECEIVE;
         return -1;
     }
     linkState_ = LINK_CONNECTING;
     if (!platform::socketsStartup()) {
+        connectFailure_ = "the socket layer could not be started";
         lastError_ = LINKERR_CONNECT;
         linkState_ = LINK_NOT_CONNECTED;
         return -1;
@@ -70,6 +73,7 @@ int cl_InsimHandling::Connect(const char* host, int port, const char* adminPassw
     }
 
     if (!socket_.open()) {
+        connectFailure_ = "no socket could be created";
         abandonConnect(LINKERR_CONNECT);
         return -1;
     }
@@ -77,8 +81,14 @@ int cl_InsimHandling::Connect(const char* host, int port, const char* adminPassw
     const char* hostText = host ? host : "";
     std::uint32_t address = 0;
     const bool portValid = port >= 1 && port <= 65535;
-    if (!host || !portValid || !platform::resolveIPv4(host, address) ||
-        !socket_.connect(address, static_cast<std::uint16_t>(port))) {
+    if (!portValid) {
+        connectFailure_ = "the port is not a number from 1 to 65535";
+    } else if (!host || !platform::resolveIPv4(host, address)) {
+        connectFailure_ = "host name not found";
+    } else if (!socket_.connect(address, static_cast<std::uint16_t>(port))) {
+        connectFailure_ = platform::lastConnectFailure();
+    }
+    if (!connectFailure_.empty()) {
         console_.err("\nConnection to '%s' failed\n", hostText);
         abandonConnect(LINKERR_CONNECT);
         return -1;
@@ -110,6 +120,7 @@ int cl_InsimHandling::Connect(const char* host, int port, const char* adminPassw
     init.IName.assign(kProgramName);
     const RawPacket initBytes = encode(init);
     if (SendRaw(initBytes.data(), static_cast<int>(initBytes.size)) != 0) {
+        connectFailure_ = "the login could not be sent";
         abandonConnect(LINKERR_INIT);
         if (dbg) console_.out("-failed!!!");
         return -1;
@@ -127,6 +138,7 @@ int cl_InsimHandling::Connect(const char* host, int port, const char* adminPassw
     version.SubT = TINY_VER;
     const RawPacket versionBytes = encode(version);
     if (SendRaw(versionBytes.data(), static_cast<int>(versionBytes.size)) != 0) {
+        connectFailure_ = "the login could not be sent";
         abandonConnect(LINKERR_INIT);
         if (dbg) console_.out("-failed!\n");
         return -1;
@@ -258,6 +270,7 @@ void cl_InsimHandling::receiveStep() {
     if (received == 0) {
         lastError_ = LINKERR_INIT;
         linkState_ = LINK_CLOSED;
+        closedByServer_ = true;
         console_.out("\nLFS has terminated the session!!\n");
         receive_.clear();
     } else if (received < 0) {

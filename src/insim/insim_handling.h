@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <list>
+#include <string>
 
 #include "common/console.h"
 #include "insim/buttons.h"
@@ -51,6 +52,11 @@ public:
     int Poll();
     int GetState() const { return linkState_; }
     int LastError() const { return lastError_; }
+    // Why the last Connect failed, in plain words ("" after a success).
+    const std::string& ConnectFailure() const { return connectFailure_; }
+    // True when the server closed the link (a receive of 0 bytes) since the
+    // last Connect.
+    bool ClosedByServer() const { return closedByServer_; }
 
     // Type byte of the ready packet (0 when none); clears the last error.
     std::uint8_t PacketType();
@@ -130,6 +136,8 @@ private:
     bool socketsStarted_ = false;
     std::list<ButtonRecord> buttons_;
     std::int32_t nextHandle_ = 1;
+    std::string connectFailure_;
+    bool closedByServer_ = false;
 };
 
 }  // namespace tmx::insim
