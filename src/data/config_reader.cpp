@@ -33,9 +33,16 @@ bool ConfigLineReader::next(ConfigLine& line) {
     std::array<char, kConfigLineMax + 1> buf{};
     std::size_t len = 0;
     bool any = false;
+    bool started = false;  // the line's first byte other than a dropped LF was seen
+    lineStart_ = editorLines_.line();
     for (;;) {
         int c = nextByte();
         if (c < 0) break;
+        if (!started && c != '\n') {
+            lineStart_ = editorLines_.line();
+            started = true;
+        }
+        editorLines_.feed(c);
         any = true;
         if (c == '\r' || c == '\0') break;
         if (c == '\n') continue;

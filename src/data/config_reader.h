@@ -18,6 +18,34 @@ constexpr std::uint64_t kConfigFileMax = 512 * 1024;
 
 using ConfigLine = FixedString<kConfigLineMax + 1>;
 
+// Counts lines the way a text editor shows them (CR LF, a lone LF or a lone CR
+// ends one) beside a reader that ends lines at CR only, so a finding can name
+// the line the admin sees, and remembers where the first LF without a CR
+// stands: the readers drop such an LF and join the lines around it.
+class EditorLines {
+public:
+    void feed(int byte) {
+        if (byte == '\n') {
+            if (!afterCr_) {
+                if (firstLoneLf_ == 0) firstLoneLf_ = line_;
+                ++line_;
+            }
+        } else if (byte == '\r') {
+            ++line_;
+        }
+        afterCr_ = byte == '\r';
+    }
+    // The editor line the next byte stands on (from 1).
+    int line() const { return line_; }
+    // The editor line ended by the first LF without a CR before it; 0 = none.
+    int firstLoneLf() const { return firstLoneLf_; }
+
+private:
+    int line_ = 1;
+    int firstLoneLf_ = 0;
+    bool afterCr_ = false;
+};
+
 // Reads one line at a time from an open file: CR ends a line, LF is dropped
 // wherever it stands, NUL ends a line, the end of the file ends the line read
 // so far. Tabs become spaces and the first "//" cuts the line. Characters
@@ -31,6 +59,8 @@ public:
     bool next(ConfigLine& line);
     // True when the file held more than maxBytes (the rest was not read).
     bool exceeded() const { return exceeded_; }
+    // The editor line on which the line last returned by next() began.
+    int editorLine() const { return lineStart_; }
 
 private:
     int nextByte();
@@ -41,6 +71,8 @@ private:
     std::uint64_t left_;  // bytes that may still be read
     bool eof_ = false;
     bool exceeded_ = false;
+    EditorLines editorLines_;
+    int lineStart_ = 1;
 };
 
 // Tokens of one configuration line. Buffers hold 256 characters; a token

@@ -7,6 +7,11 @@ namespace tmx::data {
 
 int readGeneralConfig(const std::string& path, ServerTable& servers, int& usedCount,
                       Console& console) {
+    return readGeneralConfig(path, servers, usedCount, console, GeneralConfigObserver());
+}
+
+int readGeneralConfig(const std::string& path, ServerTable& servers, int& usedCount,
+                      Console& console, const GeneralConfigObserver& observe) {
     for (auto& s : servers) s.used = 0;
     usedCount = 0;
 
@@ -19,24 +24,37 @@ int readGeneralConfig(const std::string& path, ServerTable& servers, int& usedCo
 
     ConfigLineReader reader(file);
     ConfigLine line;
-    ConfigTokens<4> tokens;
+    ConfigTokens<kGeneralConfigTokens> tokens;
     int slot = 0;
     while (reader.next(line)) {
-        splitConfigLine(line.c_str(), tokens, 255);
+        splitConfigLine(line.c_str(), tokens, kGeneralConfigTokenLength);
         const auto& key = tokens.token[0];
         const char* value = tokens.token[1].c_str();
         ServerEntry& entry = servers[static_cast<std::size_t>(slot)];
+        GeneralConfigLine seen;
+        seen.line = reader.editorLine();
+        seen.key = key.view();
+        seen.value = tokens.token[1].view();
+        seen.slot = slot;
+        seen.kind = key.empty() ? GeneralConfigLine::Kind::Blank : GeneralConfigLine::Kind::Key;
 
-        if (key == "end") break;
-        if (key.size() >= 2 && key.c_str()[1] == ':') {
+        if (key == "end") {
+            seen.kind = GeneralConfigLine::Kind::End;
+            if (observe) observe(seen);
+            break;
+        }
+        if (isSlotSelector(key.view())) {
             const char first[2] = {key.c_str()[0], '\0'};
             int selected = decimalValue(first);
+            seen.kind = GeneralConfigLine::Kind::Selector;
+            seen.selected = selected;
             if (selected < 0 || selected >= kMaxServers) {
                 console.out("\nfound server %d. Tmx is supporting 0-7 servers. Server set to 0:",
                             selected);
                 selected = 0;
             }
             slot = selected;
+            seen.slot = slot;
         } else if (key == "ip") {
             entry.ip.assign(value);
             entry.used = 1;
@@ -56,7 +74,10 @@ int readGeneralConfig(const std::string& path, ServerTable& servers, int& usedCo
             const char first[2] = {value[0], '\0'};
             entry.mode = decimalValue(first);
             entry.used = 1;
+        } else if (!key.empty()) {
+            seen.kind = GeneralConfigLine::Kind::Unknown;
         }
+        if (observe) observe(seen);
     }
     file.close();
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "data/config_reader.h"
 #include "platform/files.h"
 
 namespace tmx::data {
@@ -62,7 +63,8 @@ int LanguageTable::loadAll(const std::string& directory) {
     return count();
 }
 
-int LanguageTable::loadFile(const std::string& directory, const std::string& name) {
+int LanguageTable::loadFile(const std::string& directory, const std::string& name,
+                            LanguageReadObserver* observer) {
     if (count() >= kMaxLanguages) {
         console_.out("\n     error, to many files in directory. reading stopped.");
         return -1;
@@ -89,6 +91,10 @@ int LanguageTable::loadFile(const std::string& directory, const std::string& nam
     std::array<std::uint8_t, 4096> chunk{};
     int chunkLen = 0, chunkPos = 0;
     bool endOfFile = false;
+    // Editor line numbers, for the observer only.
+    EditorLines editor;
+    int editorLine = 1;
+    bool lineStarted = false;
 
     auto processLine = [&](const char* text, std::size_t len) {
         ++lineNumber;
@@ -115,6 +121,7 @@ int LanguageTable::loadFile(const std::string& directory, const std::string& nam
         std::string_view content;
         if (last == first) {
             console_.out("\n\t\tmissing 2nd '\"' in line %d -> ", lineNumber);
+            if (observer) observer->missingQuote(editorLine);
             content = std::string_view(first + 1, static_cast<std::size_t>(text + len - (first + 1)));
         } else {
             content = std::string_view(first + 1, static_cast<std::size_t>(last - (first + 1)));
@@ -124,11 +131,13 @@ int LanguageTable::loadFile(const std::string& directory, const std::string& nam
         int slotIndex = index;
         if (index >= b.lines) {
             console_.out("%s", b.overfullMessage);
+            if (observer) observer->overfull(block, editorLine);
             slotIndex = b.lines - 1;
         } else {
             ++index;
         }
         lang->lines[static_cast<std::size_t>(b.first + slotIndex)].assign(content);
+        if (observer) observer->lineSet(b.first + slotIndex, editorLine);
     };
 
     std::size_t len = 0;
@@ -145,12 +154,21 @@ int LanguageTable::loadFile(const std::string& directory, const std::string& nam
             chunkPos = 0;
         }
         char c = static_cast<char>(chunk[static_cast<std::size_t>(chunkPos++)]);
+        if (!lineStarted && c != '\n') {
+            editorLine = editor.line();
+            lineStarted = true;
+        }
+        editor.feed(static_cast<unsigned char>(c));
         if (c == '\n') continue;
         if (c == '\r' || c == '\0') {
             line[len] = '\0';
             processLine(line.data(), len);
+            lineStarted = false;
             len = 0;
-            if (c == '\0') stop = true;
+            if (c == '\0') {
+                stop = true;
+                if (observer) observer->stoppedAtNul(editorLine);
+            }
             continue;
         }
         if (len < kLanguageLineKeep) line[len++] = c;

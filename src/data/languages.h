@@ -37,6 +37,21 @@ struct cl_Language {
     const LanguageText& text(LanguageBlockId block, int line) const;
 };
 
+// What reading one language file met, for a caller that explains it. Lines
+// are numbered as a text editor shows them.
+class LanguageReadObserver {
+public:
+    virtual ~LanguageReadObserver() = default;
+    // Language line index (0..kLanguageLines-1) was taken from file line.
+    virtual void lineSet(int /*index*/, int /*line*/) {}
+    // A line with one '"' only: its text runs to the end of the line.
+    virtual void missingQuote(int /*line*/) {}
+    // A line beyond the block's size: it overwrote the block's last line.
+    virtual void overfull(std::size_t /*block*/, int /*line*/) {}
+    // A NUL byte on line: the reading stopped there.
+    virtual void stoppedAtNul(int /*line*/) {}
+};
+
 class LanguageTable {
 public:
     explicit LanguageTable(Console& console) : console_(console) {}
@@ -46,7 +61,8 @@ public:
     // master file cannot be read or no language file is found.
     int loadAll(const std::string& directory);
     // Loads one file (name without directory). 0 or -1.
-    int loadFile(const std::string& directory, const std::string& name);
+    int loadFile(const std::string& directory, const std::string& name,
+                 LanguageReadObserver* observer = nullptr);
 
     int count() const { return static_cast<int>(languages_.size()); }
     const cl_Language* language(int index) const;

@@ -11,8 +11,8 @@ namespace tmx::data {
 
 namespace {
 
-constexpr std::size_t kTokens = 9;
-constexpr std::size_t kTokenLength = 250;
+constexpr std::size_t kTokens = kServerConfigTokens;
+constexpr std::size_t kTokenLength = kServerConfigTokenLength;
 constexpr std::int32_t kFirstPitLap = 3;
 
 std::int32_t clampTo(std::int32_t v, std::int32_t lo, std::int32_t hi) { return std::clamp(v, lo, hi); }
@@ -150,6 +150,26 @@ bool PitWindows::add(std::int32_t fromLap, std::int32_t toLap) {
     to[static_cast<std::size_t>(count)] = toLap;
     ++count;
     return true;
+}
+
+std::vector<std::string_view> serverConfigKeys() {
+    std::vector<std::string_view> keys;
+    for (const NumberKey& k : kNumberKeys) keys.emplace_back(k.key);
+    for (const ByteKey& k : kByteKeys) keys.emplace_back(k.key);
+    for (const ChannelKey& k : kChannelKeys) keys.emplace_back(k.key);
+    for (const char* k : {"timemsg", "pitbmsg", "pitmissedpen", "pitwindow", "end"}) keys.emplace_back(k);
+    return keys;
+}
+
+std::vector<ServerKeyRanges> serverConfigRanges() {
+    std::vector<ServerKeyRanges> keys;
+    for (const NumberKey& k : kNumberKeys) keys.push_back({k.key, {{k.min, k.max}}});
+    for (const ByteKey& k : kByteKeys) keys.push_back({k.key, {{k.min, k.max}}});
+    for (const ChannelKey& k : kChannelKeys)
+        keys.push_back({k.key, {{kLeftMin, kLeftMax}, {0, kTopMax}, {0, kHeightMax}}});
+    keys.push_back({"timemsg", {{kLeftMin, kLeftMax}, {0, kTimeTopMax}}});
+    keys.push_back({"pitbmsg", {{kLeftMin, kLeftMax}, {0, kTopMax}}});
+    return keys;
 }
 
 std::string serverConfigName(int slot) { return "server_" + std::to_string(slot) + ".cfg"; }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/console.h"
 #include "common/fixed_string.h"
@@ -125,6 +126,28 @@ struct ServerConfig {
     }
     void deriveSpeeds() { rs_derived = deriveRollingSpeeds(rs_speed); }
 };
+
+// Every key a server file may hold, "end" included, in the order the reader
+// tries them.
+std::vector<std::string_view> serverConfigKeys();
+
+// How the reader splits a line: at most nine tokens, each shorter than 250
+// characters.
+constexpr std::size_t kServerConfigTokens = 9;
+constexpr std::size_t kServerConfigTokenLength = 250;
+
+// The numbers a key takes, in argument order, each clamped into its range.
+struct ValueRange {
+    std::int32_t min;
+    std::int32_t max;
+};
+struct ServerKeyRanges {
+    std::string_view key;
+    std::vector<ValueRange> values;
+};
+// Every key whose arguments are clamped numbers, with their ranges; the
+// others ("pitwindow", "pitmissedpen", "end") have rules of their own.
+std::vector<ServerKeyRanges> serverConfigRanges();
 
 // "server_" + slot + ".cfg".
 std::string serverConfigName(int slot);
