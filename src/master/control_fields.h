@@ -35,7 +35,9 @@ enum DebugState : std::int32_t {
 constexpr std::uint8_t kNoDebugSlot = 255;
 
 // Master quit request.
-enum QuitRequest : std::uint8_t { QUIT_NONE = 0, QUIT_KILLALL = 1, QUIT_ALL_DIED = 2 };
+// QUIT_SIGNAL: the operating system asked the program to stop (Ctrl-C,
+// SIGTERM); it ends as on a kill-all.
+enum QuitRequest : std::uint8_t { QUIT_NONE = 0, QUIT_KILLALL = 1, QUIT_ALL_DIED = 2, QUIT_SIGNAL = 3 };
 
 // The polled fields of one controller.
 struct ControllerFields {

@@ -31,9 +31,16 @@ bool cl_MasterControl::startControllerThread(int slot) {
     return threads_[static_cast<std::size_t>(slot)].start([controller] { controller->Run(); });
 }
 
+bool cl_MasterControl::takeStopRequest() {
+    if (!stopRequested || !stopRequested()) return false;
+    std::uint8_t none = QUIT_NONE;
+    quitRequest.compare_exchange_strong(none, QUIT_SIGNAL);
+    return true;
+}
+
 int cl_MasterControl::Run() {
     if (StartUp() == -1) return 0;
-    while (quitRequest.load() == QUIT_NONE) SupervisionPass();
+    while (quitRequest.load() == QUIT_NONE && !takeStopRequest()) SupervisionPass();
     EndRun();
     return 0;
 }
@@ -57,6 +64,9 @@ int cl_MasterControl::StartUp() {
     for (int slot = 0; slot < data::kMaxServers; ++slot) {
         const data::ServerEntry& entry = servers[static_cast<std::size_t>(slot)];
         if (entry.used != 1) continue;
+        // Asked to stop while starting: the servers started so far are ended
+        // cleanly, the others are not started at all.
+        if (takeStopRequest()) break;
         // A slot whose objects cannot be made is skipped; the others still run.
         std::unique_ptr<TMX_MAIN> controller(new (std::nothrow) TMX_MAIN(console, clock));
         if (!controller) {
@@ -81,6 +91,7 @@ int cl_MasterControl::StartUp() {
         controller->minimumSkillText = entry.skill;
         controller->skillKickText = entry.nstext;
         controller->cityGame = entry.mode;
+        controller->reconnectSeconds = reconnectSeconds;
         links[static_cast<std::size_t>(slot)] = std::move(link);
         controllers[static_cast<std::size_t>(slot)] = std::move(controller);
 
@@ -170,9 +181,10 @@ void cl_MasterControl::SupervisionPass() {
 
     if (statusCounter == kStatusEvery) {
         if (debugSlot.load() == kNoDebugSlot) {
-            console.out("\r%71s", "");
-            console.out("\rMCP: TmxStatus: OK   (%s  ", clock.timeText().c_str());
-            console.out("%s)\t", clock.dateText().c_str());
+            // The status line redraws itself in place: a log has no use for it.
+            console.screen("\r%71s", "");
+            console.screen("\rMCP: TmxStatus: OK   (%s  ", clock.timeText().c_str());
+            console.screen("%s)\t", clock.dateText().c_str());
         }
         statusCounter = 0;
     }
@@ -194,14 +206,18 @@ void cl_MasterControl::SupervisionPass() {
 
     clock.sleepMs(kPassSleepMs);
     if (debugSlot.load() == kNoDebugSlot) {
-        console.out("%s", kSpinner[spinnerFrame]);
+        console.screen("%s", kSpinner[spinnerFrame]);
         spinnerFrame = (spinnerFrame + 1) % 4;
     }
 }
 
 void cl_MasterControl::EndRun() {
-    if (quitRequest.load() == QUIT_KILLALL) {
-        console.out("\n\nMCP: Got a KILLALL. Terminating all tmx!\n");
+    const std::uint8_t quit = quitRequest.load();
+    if (quit == QUIT_KILLALL || quit == QUIT_SIGNAL) {
+        if (quit == QUIT_SIGNAL)
+            console.out("\n\nMCP: Asked to stop (Ctrl-C or a stop signal). Terminating all tmx!\n");
+        else
+            console.out("\n\nMCP: Got a KILLALL. Terminating all tmx!\n");
         for (auto& controller : controllers) {
             if (!controller) continue;
             // Only a running controller is asked; a value it sets at the same
@@ -225,7 +241,10 @@ void cl_MasterControl::EndRun() {
     console.out("\n\nMCP: Writing database ");
     WriteDatabase(data::kDatabaseFile);
     console.out("\n\n");
-    clock.sleepMs(kEndPauseMs);
+    // The pause leaves the last lines on screen for a moment; whoever sent a
+    // stop signal wants the program gone (and Windows closing a console window
+    // allows only a few seconds).
+    if (quit != QUIT_SIGNAL) clock.sleepMs(kEndPauseMs);
 }
 
 cl_MasterControl::~cl_MasterControl() {
@@ -248,8 +267,10 @@ cl_MasterControl::~cl_MasterControl() {
     }
     console.out("\n\n...all is cleared...");
     console.out("\nTMX is ready for termination. Thx for using. Bye!\n\n");
-    console.out("\n\npress key");
-    if (readKey) readKey();
+    if (readKey) {
+        console.out("\n\npress key");
+        readKey();
+    }
 }
 
 }  // namespace tmx

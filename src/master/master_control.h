@@ -40,7 +40,8 @@ public:
     cl_MasterControl(const cl_MasterControl&) = delete;
     cl_MasterControl& operator=(const cl_MasterControl&) = delete;
 
-    // Start-up, supervision loop and end; returns 0.
+    // Start-up, supervision loop and end; returns 0. A stop request of the
+    // operating system ends the loop as a kill-all does.
     int Run();
 
     // The three stages of Run, callable one by one.
@@ -107,8 +108,14 @@ public:
     std::string workDir;
     // Starts a slot's controller on its thread; tests replace it.
     std::function<bool(int slot)> startThread;
-    // Reads the final key press; tests replace it.
+    // Reads the final key press; tests replace it. Empty: no key is waited for.
     std::function<int()> readKey;
+    // Polled by the supervision: true once the operating system asked the
+    // program to stop. Empty: never.
+    std::function<bool()> stopRequested;
+    // Given to every controller: seconds between two tries at a lost or
+    // unreachable server; 0 gives such a server up.
+    std::int32_t reconnectSeconds = 0;
     // Console and clock of this run (controllers and links get the same).
     Console& console;
     platform::Clock& clock;
@@ -120,6 +127,8 @@ public:
 
 private:
     bool startControllerThread(int slot);
+    // Turns a pending stop request into the quit request; true if there was one.
+    bool takeStopRequest();
     void applyDebugSwitch(int slot);
     // Debug output of the slot off: its states 0, no server in debug mode.
     void switchDebugOff(int slot);
