@@ -6,7 +6,10 @@
 # #nextstart makes the race start rolling, the formation lap is paced with
 # instructions and a driver who overtakes is warned, race control announces
 # the sessions, opens the pit lane and follows a pit stop, and the admin's
-# kill-all is announced on the server and ends tmx.
+# kill-all is announced on the server and ends tmx. The simulator's log and
+# tmx's output (tmx.out) are checked for that; the terminal for the story
+# told from them: the first-run note, the scenes in order with what tmx
+# answered, and the closing summary, without tmx's raw console lines.
 # Usage: tools/demo_check.sh [BUILD_DIR]   (the demo_scenario test)
 # Exit code 0 when everything was seen, 1 otherwise.
 set -u
@@ -92,13 +95,56 @@ in_order "the kill-all is announced before the link is closed" "$SIM_LOG" \
     '<- IS_MST "^1TMX is killed by admin"' \
     '<- IS_TINY TINY_CLOSE' \
     'lfs-sim: scenario ended'
-# The tmx console output stands between these two headings of demo.sh.
-in_order "tmx reports the kill-all and ends" "$OUT" \
-    '== tmx (working directory' \
+in_order "tmx reports the kill-all and ends" "$RUN/tmx.out" \
     'MCP: Got a KILLALL. Terminating all tmx!' \
     'Server 0: TMX is killed by admin' \
     'TMX is ready for termination.' \
-    'press key' \
-    '== what the simulated server received and showed'
+    'press key'
+in_order "the terminal tells the story, scene by scene" "$OUT" \
+    'This is a first run: there is no player database yet' \
+    'Scene 1: Trackmarshal (tmx) connects.' \
+    'tmx -> server chat: The LFS-Trackmarshal (TMX) is controlling this server!' \
+    'Scene 2: practice.' \
+    'Alice joins the server' \
+    'tmx -> Alice (chat): LFS Trackmarshal is running' \
+    'tmx -> Bob: the same 12 lines as Alice got' \
+    'Bob types: #help' \
+    'tmx -> Bob (chat): UserCommands:' \
+    'Scene 3: the admin types #nextstart rs' \
+    'tmx -> Admin (chat): OK, next start will be a rolling-start' \
+    'Scene 4: a timed lap.' \
+    'tmx -> screen of Alice: Lap : 0:10:' \
+    'tmx -> every screen: Alice is the new fastest driver on this server!' \
+    'Bob types: #top' \
+    'tmx -> Bob (chat): 1. : 0:10:' \
+    'Scene 5: the rolling start.' \
+    'tmx -> screen of Dana: Grid place 4 - follow Carl' \
+    'tmx -> screen of Dana: Let Carl pass' \
+    'tmx -> screen of Dana: Warning: follow your pace instruction!' \
+    'tmx -> screen of Dana: Follow Carl' \
+    'Scene 6: the start.' \
+    'tmx -> every screen: Go! Go! Go!' \
+    'Scene 7: three racing laps.' \
+    'tmx -> every screen: Orga: The pitlane is open now!' \
+    'tmx -> screen of Carl: Pit stop done - go go go!' \
+    'Scene 8: the flag.' \
+    'tmx -> Alice (chat): SKILLSYSTEM' \
+    'Scene 9: the admin types #KILLALL.' \
+    'Admin types: #KILLALL' \
+    'tmx -> server chat: TMX is killed by admin' \
+    'The end' \
+    "$RUN/tmx.out" \
+    "$RUN/lfs-sim.log"
+# tmx's console (the spinner, the start-up lines) stays in tmx.out.
+raw_shown=
+for raw in 'MCP: TmxStatus' "Couldn't open databasefile" 'press key'; do
+    grep -qF "$raw" "$OUT" && raw_shown="$raw_shown [$raw]"
+done
+if [ -z "$raw_shown" ]; then
+    echo "ok: tmx's own console stays in tmx.out"
+else
+    echo "MISSING: a terminal without tmx's console; it shows$raw_shown"
+    failed=1
+fi
 
 exit $failed

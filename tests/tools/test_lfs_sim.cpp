@@ -1,10 +1,11 @@
 // The simulated LFS server over loopback TCP: handshake, request replies,
 // model changes reaching the client, host commands, screens, keep-alives,
-// reconnects and the robustness helpers.
+// reconnects and the robustness helpers; the narration a scenario prints.
 #include <gtest/gtest.h>
 
 #include "lfs-sim/lfs_sim.h"
 #include "lfs-sim/manual_clock.h"
+#include "lfs-sim/scenario.h"
 #include "sim_test_client.h"
 
 namespace tmx::sim {
@@ -505,6 +506,38 @@ TEST_F(LfsSimTest, ReceivedPacketsCarryTimeAndBytes) {
     EXPECT_EQ(got->bytes, (std::vector<std::uint8_t>{4, ISP_TINY, 77, TINY_NCN}));
     EXPECT_EQ(got->describe(), "IS_TINY TINY_NCN reqi=77");
     EXPECT_FALSE(sim->waitForPacket(ISP_TINY, TINY_NPL, 20));
+}
+
+// ---- Narration ------------------------------------------------------------
+
+// `say` prints its text at its time, in line with the steps around it, and
+// only once: the step line that every other verb gets would repeat it.
+TEST_F(LfsSimTest, SayPrintsItsNarrationInStepOrder) {
+    startAndLogin();
+    Scenario s;
+    ScenarioError e;
+    ASSERT_TRUE(parseScenario("say \"Scene 1: Alice joins, #help follows\"\n"
+                              "join ucid=1 uname=alice\n"
+                              "at 2.5 say Then   she\tleaves\n"
+                              "leave ucid=1\n",
+                              s, e))
+        << e.text();
+    CaptureConsole log;
+    ScenarioRunner runner(*sim, clock, &log);
+    const RunResult r = runner.run(s);
+    ASSERT_TRUE(r.ok) << r.error;
+
+    const std::string out = log.output();
+    const auto first = out.find("   0.000 >> Scene 1: Alice joins, #help follows\n");
+    const auto join = out.find("== line 2: join ucid=1 uname=alice\n");
+    const auto second = out.find("   2.500 >> Then she leaves\n");
+    const auto leave = out.find("== line 4: leave ucid=1\n");
+    ASSERT_NE(first, std::string::npos) << out;
+    ASSERT_NE(second, std::string::npos) << out;
+    EXPECT_LT(first, join);
+    EXPECT_LT(join, second);
+    EXPECT_LT(second, leave);
+    EXPECT_EQ(out.find("say"), std::string::npos) << "no step line for a narration:\n" << out;
 }
 
 }  // namespace

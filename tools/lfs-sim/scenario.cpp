@@ -447,6 +447,17 @@ StepResult runDriving(ScenarioRunner::Context& c, const ScenarioStep& s) {
     }));
 }
 
+// Narration for whoever watches the log: the words joined by one blank, on a
+// line of its own marked ">>". Nothing reaches the client.
+StepResult runSay(ScenarioRunner::Context& c, const ScenarioStep& s) {
+    if (!c.log) return ok();
+    std::string text;
+    for (const auto& w : s.words) text += (text.empty() ? "" : " ") + w;
+    c.log->out("%8.3f >> %s\n", static_cast<double>(c.sim.elapsedMs()) / 1000.0,
+               printable(text).c_str());
+    return ok();
+}
+
 StepResult runRaw(ScenarioRunner::Context& c, const ScenarioStep& s) {
     std::vector<std::uint8_t> bytes;
     for (const auto& w : s.words) parseHex(w, bytes);
@@ -466,6 +477,13 @@ VerbSpec playerVerb(const char* name, const char* usage) {
 
 const std::vector<VerbSpec>& verbs() {
     static const std::vector<VerbSpec> table = {
+        {"say",
+         "say TEXT (a narration line, printed as it comes)",
+         {},
+         {{nullptr, ArgType::Text, true, 1, 1000}},
+         true,
+         nullptr,
+         runSay},
         {"wait",
          "wait TIME",
          {},
@@ -995,15 +1013,16 @@ std::vector<std::string> scenarioVerbUsage() {
 // ---- Running -------------------------------------------------------------------
 
 ScenarioRunner::ScenarioRunner(LfsSim& sim, platform::Clock& clock, Console* log)
-    : ctx_{sim, clock, 0, false, 0}, log_(log) {}
+    : ctx_{sim, clock, 0, false, 0, log} {}
 
 StepResult ScenarioRunner::execute(const ScenarioStep& step) {
     const VerbSpec* verb = findVerb(step.verb);
     if (!verb) return fail("unknown verb \"" + step.verb + "\"");
     ctx_.sim.updateCars();  // the cars are where the clock says before the step acts
-    if (log_)
-        log_->out("%8.3f == line %d: %s\n", static_cast<double>(ctx_.sim.elapsedMs()) / 1000.0,
-                  step.line, printable(step.source.empty() ? step.verb : step.source).c_str());
+    // A narration line stands for itself; its step line would only repeat it.
+    if (ctx_.log && step.verb != "say")
+        ctx_.log->out("%8.3f == line %d: %s\n", static_cast<double>(ctx_.sim.elapsedMs()) / 1000.0,
+                      step.line, printable(step.source.empty() ? step.verb : step.source).c_str());
     return verb->run(ctx_, step);
 }
 

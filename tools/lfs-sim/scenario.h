@@ -103,11 +103,11 @@ public:
         std::size_t awaitCursor;  // awaited packets are looked for from here on
         bool ended;
         std::int64_t graceMs;
+        Console* log;  // where the steps and the narration are printed, or nullptr
     };
 
 private:
     Context ctx_;
-    Console* log_;
 };
 
 }  // namespace tmx::sim
