@@ -178,6 +178,8 @@ TEST_F(CommandLineTest, FailedConnectsNameSlotHostPortAndTheLikelyCause) {
     writeServers(slotBlock(0, deadPort, "secret") + slotBlock(1, simulator->port(), "wrong"));
     auto tmx = start("--no-key");
     EXPECT_EQ(tmx->wait(kWaitMs), 0) << "without --reconnect both are given up and the program ends";
+    EXPECT_NE(tmx->output().find("All servers died"), std::string::npos);
+    EXPECT_EQ(tmx->output().find("press key"), std::string::npos) << "--no-key";
     const std::string text = log();
     EXPECT_NE(text.find("[slot 0] Server 0: cannot connect to 127.0.0.1 port " + std::to_string(deadPort) +
                         ": connection refused"),
