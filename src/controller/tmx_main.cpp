@@ -1,10 +1,9 @@
 #include "controller/tmx_main.h"
 
-#include "common/log_console.h"
-
 #include <cstdarg>
 #include <string>
 
+#include "common/log_console.h"
 #include "data/config_reader.h"
 #include "data/languages.h"
 #include "master/master_control.h"
@@ -106,7 +105,7 @@ bool TMX_MAIN::Pass() {
 
     if (link->Poll() == -1) {
         console_.out("\nLost connection to LFS  -  trying to reconnect   ");
-        console_.note("Server %d: lost the link to LFS at %s:%s%s", slot, host.c_str(), port.c_str(),
+        console_.note("Server %d: lost the link to LFS at %s port %s%s", slot, host.c_str(), port.c_str(),
                       link->ClosedByServer() ? " (LFS closed it)" : "");
         link->Close();
         const bool connected = Connect() == 0;
