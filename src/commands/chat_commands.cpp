@@ -20,34 +20,25 @@ constexpr std::size_t kMsgChars = 128;  // the text field of IS_MSO
 struct Command {
     const char* word;  // compared after the prefix was replaced by "."
     void (*run)(const CommandContext&);
+    bool adminOnly = false;  // the log tells who typed it (each handler refuses others itself)
 };
-
-// The commands only an admin may give; the log tells who typed them.
-bool isAdminCommand(std::string_view word) {
-    static constexpr std::string_view kAdminWords[] = {
-        ".setdebug", ".loadconfig", ".setstart", ".nextstart", ".setspeed", ".watch", ".nowatch",
-        ".setskill", ".QUIT", ".KILLALL", ".trackclosed", ".trackopen", ".pitclosed", ".pitopen"};
-    for (std::string_view admin : kAdminWords)
-        if (word == admin) return true;
-    return false;
-}
 
 // Compared exactly and case-sensitively, in this order.
 constexpr std::array<Command, 31> kCommands{{
-    {".setdebug", SetDebug},
-    {".loadconfig", LoadConfig},
-    {".setstart", SetStart},
-    {".nextstart", NextStart},
-    {".setspeed", SetSpeed},
-    {".watch", Watch},
-    {".nowatch", NoWatch},
-    {".setskill", SetSkill},
-    {".QUIT", Quit},
-    {".KILLALL", KillAll},
-    {".trackclosed", TrackClosed},
-    {".trackopen", TrackOpen},
-    {".pitclosed", PitClosed},
-    {".pitopen", PitOpen},
+    {".setdebug", SetDebug, true},
+    {".loadconfig", LoadConfig, true},
+    {".setstart", SetStart, true},
+    {".nextstart", NextStart, true},
+    {".setspeed", SetSpeed, true},
+    {".watch", Watch, true},
+    {".nowatch", NoWatch, true},
+    {".setskill", SetSkill, true},
+    {".QUIT", Quit, true},
+    {".KILLALL", KillAll, true},
+    {".trackclosed", TrackClosed, true},
+    {".trackopen", TrackOpen, true},
+    {".pitclosed", PitClosed, true},
+    {".pitopen", PitOpen, true},
     {".top", Top},
     {".near", Near},
     {".info", Info},
@@ -173,15 +164,16 @@ int HandleChatMessage(TMX_MAIN& controller, const insim::IS_MSO& mso) {
     splitChatLine(line.c_str(), &tokens);
 
     const CommandContext ctx(controller, sender, tokens);
-    if (isAdminCommand(tokens.token[0].view())) {
-        const auto& who = controller.entry(sender);
-        controller.console().note("Server %d: %s (%s) typed \"%s\"%s", controller.slot, who.userName.c_str(),
-                                  who.playerName.c_str(), std::string(message.substr(start)).c_str(),
-                                  ctx.isAdmin() ? "" : " (not an admin: refused)");
-    }
     ctx.reply(" ");
     for (const Command& command : kCommands) {
         if (tokens.token[0] == command.word) {
+            if (command.adminOnly) {
+                const auto& who = controller.entry(sender);
+                controller.console().note("Server %d: %s (%s) typed \"%s\"%s", controller.slot,
+                                          who.userName.c_str(), who.playerName.c_str(),
+                                          std::string(message.substr(start)).c_str(),
+                                          ctx.isAdmin() ? "" : " (not an admin: refused)");
+            }
             command.run(ctx);
             return 0;
         }
